@@ -1,0 +1,27 @@
+# The two commands a newcomer needs: `make run` and `make test`.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: deps build run test bench fuzz clean
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-window $(BUILD)/mendlark examples
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@scripts/run-benchmarks $(BUILD)
+
+fuzz: deps
+	@scripts/run-fuzz
+
+clean:
+	rm -rf $(BUILD)

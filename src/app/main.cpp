@@ -1,0 +1,4 @@
+// Placeholder until the window program lands.
+int main() {
+  return 0;
+}
