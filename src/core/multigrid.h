@@ -14,3 +14,6 @@ struct multigrid_stats {
 bool solve_poisson_multigrid(std::vector<float>& blended_image, int width, int height,
                              const std::vector<int>& tgt_inner_px,
                              const std::vector<int>& tgt_inner_py, multigrid_stats* stats);
+
+// Largest number of unknowns that the automatic choice hands to the direct solve.
+constexpr int auto_lu_max_unknowns = 100000;
