@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -39,20 +40,19 @@ bool decode_with_stb(const std::string& path, rgb_image& image, std::string& err
   }
   // Asking for 3 channels makes stb convert grey, grey+alpha and RGBA to RGB, and 16-bit
   // samples to 8 bits.
-  unsigned char* data = stbi_load(path.c_str(), &width, &height, &channels, 3);
+  std::unique_ptr<unsigned char, void (*)(void*)> data(
+      stbi_load(path.c_str(), &width, &height, &channels, 3), stbi_image_free);
   if (!data) {
     const char* reason = stbi_failure_reason();
     error = reason ? reason : "unknown decoder error";
     return false;
   }
   if (!fits_rgb_buffer(width, height)) {
-    stbi_image_free(data);
     error = "image is too large";
     return false;
   }
+  image.pixels.assign(data.get(), data.get() + static_cast<size_t>(width) * height * 3);
   image.width = width;
   image.height = height;
-  image.pixels.assign(data, data + static_cast<size_t>(width) * height * 3);
-  stbi_image_free(data);
   return true;
 }
