@@ -11,9 +11,21 @@
 
 #include <vector>
 
+#include <Eigen/Core>
+#include <Eigen/SparseCore>
+
 // Writes i into mask[tgt_inner_py[i] * width + tgt_inner_px[i]] for every i (no bounds test).
 void index_unknowns(std::vector<int>& mask, int width, int height,
                     const std::vector<int>& tgt_inner_px, const std::vector<int>& tgt_inner_py);
+
+// The system over a mask filled by index_unknowns: for each unknown i, the triplets of its
+// neighbours that are unknowns in stencil order (previous row, next row, next column, previous
+// column), value -1, then its diagonal 4; row i of rhs (sized here to unknowns x channels) is the
+// guidance at its pixel plus its known neighbours, added in that same order in single precision.
+void build_poisson_system(std::vector<Eigen::Triplet<float>>& lhsTriplets, Eigen::MatrixXf& rhs,
+                          const std::vector<int>& mask, const std::vector<float>& blended_image,
+                          int width, const std::vector<int>& tgt_inner_px,
+                          const std::vector<int>& tgt_inner_py, int channels);
 
 // Builds the system, factorises it once and solves the channels. Returns false, leaving the
 // float image untouched, when factorisation or a solve fails.

@@ -1,0 +1,226 @@
+// Preview paste, byte/float conversion, guidance field and the blend over explicit arguments.
+#include "compositing.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <new>
+
+#include "check.h"
+#include "multigrid.h"
+#include "solver.h"
+
+namespace {
+
+// 1/255 rounded once to single precision; the same constant scales bytes and guidance.
+constexpr float K = 1.0f / 255.0f;
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Shifts are taken in 64 bits: a position far outside the background must not overflow.
+long long shifted(int coordinate, const int from, const int to) {
+  return static_cast<long long>(coordinate) + (static_cast<long long>(to) - from);
+}
+
+int saturate_to_int(long long v) {
+  if (v < INT_MIN) return INT_MIN;
+  if (v > INT_MAX) return INT_MAX;
+  return static_cast<int>(v);
+}
+
+// The object's difference towards one neighbour, or the background's when that is steeper
+// (mixed gradients). Ties keep the object's.
+int mixed_difference(int object_difference, int background_difference) {
+  return std::abs(background_difference) > std::abs(object_difference) ? background_difference
+                                                                       : object_difference;
+}
+
+}  // namespace
+
+void paste_pixels(unsigned char* destination, const unsigned char* source, int destination_width,
+                  int destination_height, int source_width, const std::vector<int>& inner_px,
+                  const std::vector<int>& inner_py, const int from[2], const int to[2]) {
+  ML_CHECK(inner_px.size() == inner_py.size());
+  for (size_t i = 0; i < inner_px.size(); ++i) {
+    const long long dx = shifted(inner_px[i], from[0], to[0]);
+    const long long dy = shifted(inner_py[i], from[1], to[1]);
+    if (dx < 0 || dx >= destination_width || dy < 0 || dy >= destination_height) continue;
+    const size_t s = (static_cast<size_t>(inner_py[i]) * source_width + inner_px[i]) * 3;
+    const size_t d = (static_cast<size_t>(dy) * destination_width + dx) * 3;
+    destination[d] = source[s];
+    destination[d + 1] = source[s + 1];
+    destination[d + 2] = source[s + 2];
+  }
+}
+
+void bytes_to_floats(std::vector<float>& float_image, const unsigned char* bytes, int width,
+                     int height, int channels) {
+  const size_t count = static_cast<size_t>(width) * height * channels;
+  for (size_t k = 0; k < count; ++k) float_image[k] = static_cast<float>(bytes[k]) * K;
+}
+
+void floats_to_bytes(unsigned char* bytes, const std::vector<float>& float_image, int width,
+                     int height, int channels) {
+  const size_t count = static_cast<size_t>(width) * height * channels;
+  for (size_t k = 0; k < count; ++k) {
+    const double v = 255.0 * static_cast<double>(float_image[k]);
+    // Clamped before the conversion: an overshoot must saturate, not wrap around the 8 bits
+    // (and a double outside the int range must never be converted). NaN gives 0.
+    if (v >= 255.0) {
+      bytes[k] = 255;
+    } else if (v > 0.0) {
+      bytes[k] = static_cast<unsigned char>(static_cast<int>(v));
+    } else {
+      bytes[k] = 0;
+    }
+  }
+}
+
+bool compute_guidance_field(std::vector<float>& blended_image, std::vector<int>& tgt_inner_px,
+                            std::vector<int>& tgt_inner_py, const unsigned char* background,
+                            const unsigned char* object, int background_width,
+                            int background_height, int object_width, int object_height,
+                            const std::vector<int>& inner_px, const std::vector<int>& inner_py,
+                            const int from[2], const int paste_position[2],
+                            const blend_options& options, blend_report* report) {
+  ML_CHECK(inner_px.size() == inner_py.size());
+  blend_report local_report;
+  if (report == nullptr) report = &local_report;
+  const auto guidance_start = std::chrono::steady_clock::now();
+
+  const size_t float_count = static_cast<size_t>(background_width) * background_height * 3;
+  if (blended_image.size() != float_count) blended_image.resize(float_count);
+  bytes_to_floats(blended_image, background, background_width, background_height, 3);
+  tgt_inner_px.resize(inner_px.size());
+  tgt_inner_py.resize(inner_py.size());
+
+  // The destinations that become unknowns: those whose four neighbours are background pixels.
+  // The rest keep the background's value and take no part in the system.
+  std::vector<int> unknown_x;
+  std::vector<int> unknown_y;
+  unknown_x.reserve(inner_px.size());
+  unknown_y.reserve(inner_py.size());
+  const int ow = object_width;
+  const int bw = background_width;
+  for (size_t i = 0; i < inner_px.size(); ++i) {
+    const int x = inner_px[i];
+    const int y = inner_py[i];
+    // The Laplacian below reads the four neighbours without a bounds test.
+    const bool source_inside_object_ring =
+        x >= 1 && x <= object_width - 2 && y >= 1 && y <= object_height - 2;
+    ML_CHECK(source_inside_object_ring);
+    const long long X = shifted(x, from[0], paste_position[0]);
+    const long long Y = shifted(y, from[1], paste_position[1]);
+    tgt_inner_px[i] = saturate_to_int(X);
+    tgt_inner_py[i] = saturate_to_int(Y);
+    if (X < 1 || X > background_width - 2 || Y < 1 || Y > background_height - 2) continue;
+    unknown_x.push_back(static_cast<int>(X));
+    unknown_y.push_back(static_cast<int>(Y));
+
+    const size_t s = static_cast<size_t>(y) * ow + x;
+    const size_t d = static_cast<size_t>(Y) * bw + X;
+    // Neighbours in the order centre-minus previous row, next column, next row, previous column.
+    const size_t object_neighbours[4] = {s - ow, s + 1, s + ow, s - 1};
+    const size_t background_neighbours[4] = {d - bw, d + 1, d + bw, d - 1};
+    for (int c = 0; c < 3; ++c) {
+      const int o = object[3 * s + c];
+      int sum = 0;  // an integer in -1020..1020, exact; the one rounding is the product with K
+      for (int n = 0; n < 4; ++n) {
+        const int object_difference = o - object[3 * object_neighbours[n] + c];
+        if (options.mode == blend_mode::mixed) {
+          const int background_difference =
+              background[3 * d + c] - background[3 * background_neighbours[n] + c];
+          sum += mixed_difference(object_difference, background_difference);
+        } else {
+          sum += object_difference;
+        }
+      }
+      blended_image[3 * d + c] = K * static_cast<float>(sum);
+    }
+  }
+  report->guidance_seconds = seconds_since(guidance_start);
+  if (inner_px.empty()) {
+    report->error = "the selection is empty";
+    return false;
+  }
+  if (unknown_x.empty()) {
+    report->error = "the selection lands outside the background";
+    return false;
+  }
+  report->unknowns = static_cast<int>(unknown_x.size());
+
+  const auto solve_start = std::chrono::steady_clock::now();
+  const bool automatic = options.solver == solver_choice::automatic;
+  bool solved = false;
+  if (options.solver == solver_choice::multigrid ||
+      (automatic && report->unknowns > auto_lu_max_unknowns)) {
+    multigrid_stats stats;
+    solved = solve_poisson_multigrid(blended_image, background_width, background_height, unknown_x,
+                                     unknown_y, &stats);
+    report->used_multigrid = true;
+    report->iterations = stats.iterations;
+    if (!solved && !automatic) report->error = "the multigrid solver did not converge";
+  }
+  // The automatic choice falls back to the direct solve, which leaves nothing to chance but
+  // memory; a failed multigrid run leaves the float image untouched.
+  if (!solved && (options.solver == solver_choice::lu || automatic)) {
+    report->used_multigrid = false;
+    report->iterations = 0;
+    solved =
+        solve_poisson(blended_image, background_width, background_height, unknown_x, unknown_y, 3);
+    if (!solved) report->error = "the sparse solver could not solve the system";
+  }
+  report->solve_seconds = seconds_since(solve_start);
+  if (solved) report->error.clear();
+  return solved;
+}
+
+bool blend_selection(unsigned char* background, int background_width, int background_height,
+                     const unsigned char* object, int object_width, int object_height,
+                     const std::vector<int>& inner_px, const std::vector<int>& inner_py,
+                     const int from[2], const int paste_position[2], const blend_options& options,
+                     blend_report* report) {
+  ML_CHECK(inner_px.size() == inner_py.size());
+  blend_report local_report;
+  if (report == nullptr) report = &local_report;
+  *report = blend_report{};
+
+  if (options.mode == blend_mode::paste) {
+    size_t landed = 0;
+    for (size_t i = 0; i < inner_px.size(); ++i) {
+      const long long X = shifted(inner_px[i], from[0], paste_position[0]);
+      const long long Y = shifted(inner_py[i], from[1], paste_position[1]);
+      if (X >= 0 && X < background_width && Y >= 0 && Y < background_height) ++landed;
+    }
+    if (landed == 0) {
+      report->error = inner_px.empty() ? "the selection is empty"
+                                       : "the selection lands outside the background";
+      return false;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    paste_pixels(background, object, background_width, background_height, object_width, inner_px,
+                 inner_py, from, paste_position);
+    report->write_back_seconds = seconds_since(start);
+    return true;
+  }
+
+  try {
+    std::vector<float> blended_image;
+    std::vector<int> tgt_inner_px;
+    std::vector<int> tgt_inner_py;
+    if (!compute_guidance_field(blended_image, tgt_inner_px, tgt_inner_py, background, object,
+                                background_width, background_height, object_width, object_height,
+                                inner_px, inner_py, from, paste_position, options, report)) {
+      return false;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    floats_to_bytes(background, blended_image, background_width, background_height, 3);
+    report->write_back_seconds = seconds_since(start);
+    return true;
+  } catch (const std::bad_alloc&) {
+    report->error = "the blend needed more memory than is available";
+    return false;
+  }
+}
