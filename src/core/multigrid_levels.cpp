@@ -1,0 +1,320 @@
+// Grid hierarchy, smoothing, transfers and the vector passes of the multigrid solver.
+// The grids are cell-centred: coarse cell (I, J) sits at the centre of fine cells
+// 2I..2I+1 x 2J..2J+1. Prolongation is bilinear between cell centres, which gives a fine cell
+// 9/16 of its own coarse cell, 3/16 of each of the two coarse cells beside it on its side and
+// 1/16 of the diagonal one; restriction is its transpose divided by 4, rescaled by the 4 that
+// the doubled spacing brings to the unscaled five-point operator.
+#include "multigrid_levels.h"
+
+#include <algorithm>
+
+#include "check.h"
+
+namespace {
+
+// Levels smaller than this run on one thread: spawning costs more than the pass.
+constexpr size_t parallel_cells = 32768;
+
+void init_level(mg_level& level, int width, int height, std::vector<unsigned char> unknown) {
+  level.width = width;
+  level.height = height;
+  level.plane = static_cast<size_t>(width) * height;
+  level.unknown = std::move(unknown);
+  level.row_first.assign(height, width);
+  level.row_last.assign(height, -1);
+  level.unknowns = 0;
+  for (int j = 0; j < height; ++j) {
+    const unsigned char* m = level.unknown.data() + static_cast<size_t>(j) * width;
+    for (int i = 0; i < width; ++i) {
+      if (!m[i]) continue;
+      level.row_first[j] = std::min(level.row_first[j], i);
+      level.row_last[j] = i;
+      ++level.unknowns;
+    }
+  }
+  // The border stays known, so no pass ever reads outside the grid.
+  ML_CHECK(level.row_last[0] < 0 && level.row_last[height - 1] < 0);
+  for (int j = 0; j < height; ++j) {
+    ML_CHECK(level.row_last[j] < 0 || (level.row_first[j] >= 1 && level.row_last[j] <= width - 2));
+  }
+}
+
+// One red-black Gauss-Seidel half sweep over the cells with (i + j) % 2 == color. With
+// `first` the guess is zero, so the colour gets f / 4 and the other colour is cleared.
+void smooth(const mg_level& level, float* x, const float* f, int color, bool first,
+            const bool active[3]) {
+  const int W = level.width;
+  const bool big = level.plane >= parallel_cells;
+  ML_OMP("omp parallel for schedule(static) if(big)")
+  for (int j = 1; j < level.height - 1; ++j) {
+    const int lo = level.row_first[j], hi = level.row_last[j];
+    if (lo > hi) continue;
+    const size_t row = static_cast<size_t>(j) * W;
+    const unsigned char* m = level.unknown.data() + row;
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      float* xr = x + c * level.plane + row;
+      const float* fr = f + c * level.plane + row;
+      if (first) {
+        for (int i = lo; i <= hi; ++i) {
+          xr[i] = ((i + j) & 1) == color ? m[i] * 0.25f * fr[i] : 0.0f;
+        }
+      } else {
+        for (int i = lo + ((lo + j + color) & 1); i <= hi; i += 2) {
+          xr[i] = m[i] * 0.25f * (fr[i] + xr[i - 1] + xr[i + 1] + xr[i - W] + xr[i + W]);
+        }
+      }
+    }
+  }
+}
+
+// Coarse right-hand side = restricted residual f - A x of the finer level. Each coarse row
+// gathers from four fine rows; the residual of a fine row is computed into a per-thread row
+// and first restricted along the row.
+void restrict_residual(const mg_level& fine, const float* x, const float* f, mg_level& coarse,
+                       const bool active[3]) {
+  const int W = fine.width, Wc = coarse.width;
+  const bool big = fine.plane >= parallel_cells;
+  ML_OMP("omp parallel if(big)") {
+    std::vector<float> res(W, 0.0f), h(4 * static_cast<size_t>(Wc), 0.0f);
+    ML_OMP("omp for schedule(static)")
+    for (int J = 1; J < coarse.height - 1; ++J) {
+      const int lo = coarse.row_first[J], hi = coarse.row_last[J];
+      if (lo > hi) continue;
+      const unsigned char* mc = coarse.unknown.data() + static_cast<size_t>(J) * Wc;
+      for (int c = 0; c < 3; ++c) {
+        if (!active[c]) continue;
+        for (int b = 0; b < 4; ++b) {
+          float* hb = h.data() + static_cast<size_t>(b) * Wc;
+          const int j = 2 * J - 1 + b;
+          if (j > fine.height - 2) {  // the known border row
+            std::fill(hb + lo, hb + hi + 1, 0.0f);
+            continue;
+          }
+          const size_t row = static_cast<size_t>(j) * W;
+          const unsigned char* m = fine.unknown.data() + row;
+          const float* xr = x + c * fine.plane + row;
+          const float* fr = f + c * fine.plane + row;
+          const int iLo = 2 * lo - 1, iHi = std::min(2 * hi + 2, W - 2);
+          res[W - 1] = 0.0f;
+          for (int i = iLo; i <= iHi; ++i) {
+            res[i] = m[i] * (fr[i] - 4.0f * xr[i] + xr[i - 1] + xr[i + 1] + xr[i - W] + xr[i + W]);
+          }
+          for (int I = lo; I <= hi; ++I) {
+            hb[I] = res[2 * I - 1] + 3.0f * (res[2 * I] + res[2 * I + 1]) + res[2 * I + 2];
+          }
+        }
+        float* out = coarse.rhs.data() + c * coarse.plane + static_cast<size_t>(J) * Wc;
+        const float* h0 = h.data();
+        const float* h1 = h0 + Wc;
+        const float* h2 = h1 + Wc;
+        const float* h3 = h2 + Wc;
+        for (int I = lo; I <= hi; ++I) {
+          out[I] = mc[I] * (h0[I] + 3.0f * (h1[I] + h2[I]) + h3[I]) * (1.0f / 16.0f);
+        }
+      }
+    }
+  }
+}
+
+// x += P xc over the unknown cells of the finer level.
+void prolong_add(const mg_level& coarse, const float* xc, const mg_level& fine, float* x,
+                 const bool active[3]) {
+  const int W = fine.width, Wc = coarse.width;
+  const bool big = fine.plane >= parallel_cells;
+  ML_OMP("omp parallel for schedule(static) if(big)")
+  for (int j = 1; j < fine.height - 1; ++j) {
+    const int lo = fine.row_first[j], hi = fine.row_last[j];
+    if (lo > hi) continue;
+    const size_t row = static_cast<size_t>(j) * W;
+    const unsigned char* m = fine.unknown.data() + row;
+    const int J = j >> 1, J2 = (j & 1) ? J + 1 : J - 1;
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      float* xr = x + c * fine.plane + row;
+      const float* c0 = xc + c * coarse.plane + static_cast<size_t>(J) * Wc;
+      const float* c1 = xc + c * coarse.plane + static_cast<size_t>(J2) * Wc;
+      for (int i = lo; i <= hi; ++i) {
+        const int I = i >> 1, I2 = (i & 1) ? I + 1 : I - 1;
+        xr[i] += m[i] * (9.0f * c0[I] + 3.0f * (c0[I2] + c1[I]) + c1[I2]) * (1.0f / 16.0f);
+      }
+    }
+  }
+}
+
+void vcycle(mg_hierarchy& mg, size_t l, float* x, const float* f, const bool active[3]) {
+  const mg_level& level = mg.levels[l];
+  if (l + 1 == mg.levels.size()) {
+    smooth(level, x, f, 0, true, active);
+    for (int s = 1; s < mg.coarsest_sweeps; ++s) smooth(level, x, f, s & 1, false, active);
+    return;
+  }
+  smooth(level, x, f, 0, true, active);
+  smooth(level, x, f, 1, false, active);
+  for (int s = 1; s < mg.smoothing_sweeps; ++s) {
+    smooth(level, x, f, 0, false, active);
+    smooth(level, x, f, 1, false, active);
+  }
+  mg_level& coarse = mg.levels[l + 1];
+  restrict_residual(level, x, f, coarse, active);
+  vcycle(mg, l + 1, coarse.x.data(), coarse.rhs.data(), active);
+  prolong_add(coarse, coarse.x.data(), level, x, active);
+  for (int s = 0; s < mg.smoothing_sweeps; ++s) {
+    smooth(level, x, f, 1, false, active);
+    smooth(level, x, f, 0, false, active);
+  }
+}
+
+}  // namespace
+
+void build_hierarchy(mg_hierarchy& mg, int width, int height, std::vector<unsigned char> unknown) {
+  mg.levels.clear();
+  mg.levels.emplace_back();
+  init_level(mg.levels.back(), width, height, std::move(unknown));
+  for (;;) {
+    const mg_level& fine = mg.levels.back();
+    if (fine.width < 4 || fine.height < 4) break;
+    const int Wc = (fine.width + 1) / 2, Hc = (fine.height + 1) / 2;
+    std::vector<unsigned char> coarseUnknown(static_cast<size_t>(Wc) * Hc, 0);
+    long long count = 0;
+    for (int J = 0; J < Hc; ++J) {
+      for (int I = 0; I < Wc; ++I) {
+        // All four children unknown; a child beyond the grid counts as known.
+        if (2 * I + 1 >= fine.width || 2 * J + 1 >= fine.height) continue;
+        const size_t k = static_cast<size_t>(2 * J) * fine.width + 2 * I;
+        const unsigned char* m = fine.unknown.data();
+        if (m[k] && m[k + 1] && m[k + fine.width] && m[k + fine.width + 1]) {
+          coarseUnknown[static_cast<size_t>(J) * Wc + I] = 1;
+          ++count;
+        }
+      }
+    }
+    if (count == 0) break;
+    mg_level next;
+    init_level(next, Wc, Hc, std::move(coarseUnknown));
+    next.x.assign(3 * next.plane, 0.0f);
+    next.rhs.assign(3 * next.plane, 0.0f);
+    mg.levels.push_back(std::move(next));
+  }
+}
+
+void apply_vcycle(mg_hierarchy& mg, float* z, const float* f, const bool active[3]) {
+  vcycle(mg, 0, z, f, active);
+}
+
+void apply_operator(const mg_level& level, const float* p, float* q, double pq[3],
+                    const bool active[3]) {
+  const int W = level.width;
+  const bool big = level.plane >= parallel_cells;
+  double s0 = 0, s1 = 0, s2 = 0;
+  ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
+  for (int j = 1; j < level.height - 1; ++j) {
+    const int lo = level.row_first[j], hi = level.row_last[j];
+    if (lo > hi) continue;
+    const size_t row = static_cast<size_t>(j) * W;
+    const unsigned char* m = level.unknown.data() + row;
+    double acc[3] = {};
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      const float* pr = p + c * level.plane + row;
+      float* qr = q + c * level.plane + row;
+      double a = 0;
+      for (int i = lo; i <= hi; ++i) {
+        qr[i] = m[i] * (4.0f * pr[i] - pr[i - 1] - pr[i + 1] - pr[i - W] - pr[i + W]);
+        a += static_cast<double>(pr[i]) * qr[i];
+      }
+      acc[c] = a;
+    }
+    s0 += acc[0];
+    s1 += acc[1];
+    s2 += acc[2];
+  }
+  pq[0] = s0;
+  pq[1] = s1;
+  pq[2] = s2;
+}
+
+void update_solution(const mg_level& level, float* x, float* r, const float* p, const float* q,
+                     const float alpha[3], double rr[3], const bool active[3]) {
+  const int W = level.width;
+  const bool big = level.plane >= parallel_cells;
+  double s0 = 0, s1 = 0, s2 = 0;
+  ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
+  for (int j = 1; j < level.height - 1; ++j) {
+    const int lo = level.row_first[j], hi = level.row_last[j];
+    if (lo > hi) continue;
+    const size_t row = static_cast<size_t>(j) * W;
+    double acc[3] = {};
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      const size_t o = c * level.plane + row;
+      const float a = alpha[c];
+      double s = 0;
+      for (int i = lo; i <= hi; ++i) {
+        x[o + i] += a * p[o + i];
+        r[o + i] -= a * q[o + i];
+        s += static_cast<double>(r[o + i]) * r[o + i];
+      }
+      acc[c] = s;
+    }
+    s0 += acc[0];
+    s1 += acc[1];
+    s2 += acc[2];
+  }
+  rr[0] = s0;
+  rr[1] = s1;
+  rr[2] = s2;
+}
+
+void update_direction(const mg_level& level, float* p, const float* z, const float beta[3],
+                      const bool active[3]) {
+  const int W = level.width;
+  const bool big = level.plane >= parallel_cells;
+  ML_OMP("omp parallel for schedule(static) if(big)")
+  for (int j = 1; j < level.height - 1; ++j) {
+    const int lo = level.row_first[j], hi = level.row_last[j];
+    if (lo > hi) continue;
+    const size_t row = static_cast<size_t>(j) * W;
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      const size_t o = c * level.plane + row;
+      for (int i = lo; i <= hi; ++i) p[o + i] = z[o + i] + beta[c] * p[o + i];
+    }
+  }
+}
+
+void dot3(const mg_level& level, const float* a, const float* b, double out[3]) {
+  const int W = level.width;
+  const bool big = level.plane >= parallel_cells;
+  double s0 = 0, s1 = 0, s2 = 0;
+  ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
+  for (int j = 1; j < level.height - 1; ++j) {
+    const int lo = level.row_first[j], hi = level.row_last[j];
+    const size_t row = static_cast<size_t>(j) * W;
+    double acc[3] = {};
+    for (int c = 0; c < 3; ++c) {
+      const size_t o = c * level.plane + row;
+      for (int i = lo; i <= hi; ++i) acc[c] += static_cast<double>(a[o + i]) * b[o + i];
+    }
+    s0 += acc[0];
+    s1 += acc[1];
+    s2 += acc[2];
+  }
+  out[0] = s0;
+  out[1] = s1;
+  out[2] = s2;
+}
+
+void copy3(const mg_level& level, const float* from, float* to, const bool active[3]) {
+  const int W = level.width;
+  for (int j = 1; j < level.height - 1; ++j) {
+    const int lo = level.row_first[j], hi = level.row_last[j];
+    if (lo > hi) continue;
+    const size_t row = static_cast<size_t>(j) * W;
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      const size_t o = c * level.plane + row;
+      std::copy(from + o + lo, from + o + hi + 1, to + o + lo);
+    }
+  }
+}

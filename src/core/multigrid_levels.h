@@ -1,0 +1,63 @@
+// The grid hierarchy behind solve_poisson_multigrid and the passes over it.
+//
+// - A level is a width x height grid of cells, row-major (cell (i, j) at j * width + i). Its
+//   first and last rows and columns are always known cells, so every stencil neighbour of an
+//   unknown cell exists.
+// - Vectors over a level hold three planes of width * height floats, channel c at
+//   c * plane + cell, and are zero at every known cell: each pass writes only within the row
+//   spans of unknowns, and there multiplies by the unknown flag.
+// - Every level solves the unscaled five-point system 4 u - sum of neighbours = f with known
+//   cells as zero Dirichlet values (the hierarchy only ever carries corrections).
+// - Cell (I, J) of a coarser level covers cells 2I..2I+1 x 2J..2J+1 of the finer one and is an
+//   unknown only when all four are: thin parts drop out of the coarse levels, where their
+//   equations are strongly diagonally dominant and the smoother alone handles them.
+// - `active` selects the channels a pass works on; the others are left as they are.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#if defined(_OPENMP)
+#define ML_OMP(directive) _Pragma(directive)
+#else
+#define ML_OMP(directive)
+#endif
+
+struct mg_level {
+  int width = 0, height = 0;
+  size_t plane = 0;                    // width * height
+  std::vector<unsigned char> unknown;  // 1 at unknown cells
+  std::vector<int> row_first;          // per row, first unknown column (width when none)
+  std::vector<int> row_last;           // per row, last unknown column (-1 when none)
+  long long unknowns = 0;
+  std::vector<float> x, rhs;  // correction and right-hand side; empty on the finest level
+};
+
+struct mg_hierarchy {
+  std::vector<mg_level> levels;  // finest first
+  int smoothing_sweeps = 2;      // red-black sweeps before and after the coarse correction
+  int coarsest_sweeps = 31;      // odd, so the coarsest pass stays symmetric
+};
+
+// Builds level 0 from the unknown flags of a width x height grid and coarsens while the
+// coarser level keeps unknowns.
+void build_hierarchy(mg_hierarchy& mg, int width, int height, std::vector<unsigned char> unknown);
+
+// z = M f: one V-cycle from a zero guess. Red-black Gauss-Seidel sweeps mirrored around the
+// coarse correction and restriction equal to the transposed prolongation keep M symmetric, as
+// conjugate gradients requires.
+void apply_vcycle(mg_hierarchy& mg, float* z, const float* f, const bool active[3]);
+
+// q = A p and p.q per channel.
+void apply_operator(const mg_level& level, const float* p, float* q, double pq[3],
+                    const bool active[3]);
+// x += alpha p, r -= alpha q, and r.r per channel.
+void update_solution(const mg_level& level, float* x, float* r, const float* p, const float* q,
+                     const float alpha[3], double rr[3], const bool active[3]);
+// p = z + beta p.
+void update_direction(const mg_level& level, float* p, const float* z, const float beta[3],
+                      const bool active[3]);
+// a.b per channel over the whole level (all channels).
+void dot3(const mg_level& level, const float* a, const float* b, double out[3]);
+// to = from on the active channels.
+void copy3(const mg_level& level, const float* from, float* to, const bool active[3]);
