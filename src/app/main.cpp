@@ -56,8 +56,50 @@ bool load_images(const char* background_path, const char* object_path, std::stri
   return true;
 }
 
+// Reads the flags after the two image paths; anything else there is ignored. Returns 0, or the
+// exit status after printing one line on stderr.
+static int parse_flags(int argc, char** argv) {
+  for (int i = 3; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (flag == "-o" || flag == "--output") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "Mendlark: %s needs a file name, for example %s blended.png\n",
+                     flag.c_str(), flag.c_str());
+        return 2;
+      }
+      output_path = argv[++i];
+      if (!is_supported_output(output_path)) {
+        std::fprintf(stderr,
+                     "Mendlark: cannot write '%s': unknown image format (use .png, .jpg, .jpeg, "
+                     ".bmp or .tga)\n",
+                     output_path.c_str());
+        return 2;
+      }
+    } else if (flag == "--solver") {
+      const std::string value = i + 1 < argc ? argv[++i] : "";
+      if (value == "auto") {
+        blend_settings.solver = solver_choice::automatic;
+      } else if (value == "lu") {
+        blend_settings.solver = solver_choice::lu;
+      } else if (value == "multigrid") {
+        blend_settings.solver = solver_choice::multigrid;
+      } else {
+        std::fprintf(stderr, "Mendlark: --solver takes auto, lu or multigrid (got '%s')\n",
+                     value.c_str());
+        return 2;
+      }
+    }
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   glutInit(&argc, argv);
+  // Flags are checked before the window opens, so a typo costs no blend.
+  if (argc >= 3) {
+    const int status = parse_flags(argc, argv);
+    if (status != 0) return status;
+  }
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
   glutInitWindowSize(window_width, window_height);
   glutCreateWindow("Mendlark");

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // ---- start-up ----
 
@@ -44,6 +45,23 @@ void window_to_object(int x, int y, double& ox, double& oy, double& oz);
 void object_to_image(const float objectxy[2], int imagexy[2], int panel);
 
 // ---- input ----
+
+// Maps each outline point (object coordinates) to a pixel of the object image and builds the
+// closed contour, the inner pixels and selection_box from them. Returns the fill mask (empty
+// when the contour does not close).
+std::vector<int> build_selection(std::vector<int>& inner_px, std::vector<int>& inner_py,
+                                 std::vector<int>& contour_x, std::vector<int>& contour_y,
+                                 const std::vector<float>& outline_x,
+                                 const std::vector<float>& outline_y, int width, int height);
+
+// Pastes the selection's inner pixels into images[0], centre on `position`; the caller
+// restores the background from images[2] first.
+void preview_paste(const int position[2]);
+
+// Blends the selection into images[0] with its centre on `position` and ends the selection;
+// writes the result to output_path when one was given. On failure prints one line on stderr
+// and leaves the background and the selection as they were.
+void apply_blend(const int position[2]);
 
 void on_mouse(int button, int state, int x, int y);
 void on_motion(int x, int y);
