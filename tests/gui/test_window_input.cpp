@@ -304,4 +304,68 @@ TEST_F(WindowInput, BadFlagsStopBeforeTheWindowOpens) {
   }
 }
 
+// The window and the batch command blend the same way: the outline the window records, mapped
+// as the window maps it, and the cursor's background pixel, given to mendlark-blend, give the
+// same pixels.
+TEST_F(WindowInput, BlendEqualsTheBatchCommandsForTheSameOutlineAndPosition) {
+  if (std::string(MENDLARK_BLEND_BINARY).empty()) GTEST_SKIP() << "mendlark-blend not built";
+  const std::string window_output = dir.file("window.png");
+  ASSERT_NO_FATAL_FAILURE(start({"-o", window_output}));
+
+  // An irregular outline; the press point records nothing, each motion records one point.
+  const std::vector<std::pair<int, int>> pixels = {{25, 25}, {48, 20}, {75, 33}, {80, 60},
+                                                   {62, 82}, {35, 75}, {18, 52}};
+  std::vector<std::pair<int, int>> drag = {{22, 22}};
+  drag.insert(drag.end(), pixels.begin(), pixels.end());
+  drag_on_object(drag);
+
+  // Part of the mapping under test, computed independently in double precision: window pixel
+  // (wx, wy) is object column trunc((wx - 405) / 3.95) and row 100 - trunc((497.5 - wy) / 3.95).
+  std::string outline_text;
+  for (auto [ix, iy] : pixels) {
+    const double fx = (object_wx(ix) - 405) / 3.95, fy = (497.5 - object_wy(iy)) / 3.95;
+    ASSERT_GT(fx - std::floor(fx), 0.05);  // far from pixel edges, where float and double agree
+    ASSERT_LT(fx - std::floor(fx), 0.95);
+    ASSERT_GT(fy - std::floor(fy), 0.05);
+    ASSERT_LT(fy - std::floor(fy), 0.95);
+    outline_text += std::to_string(static_cast<int>(fx)) + " " +
+                    std::to_string(obj_h - static_cast<int>(fy)) + "\n";
+  }
+  // The cursor over the background: column trunc(cx / 1.975), row 150 - trunc((448.125 - cy) /
+  // 1.975).
+  const int cx = background_wx(90), cy = background_wy(80);
+  const double bx = cx / 1.975, by = (448.125 - cy) / 1.975;
+  ASSERT_GT(bx - std::floor(bx), 0.05);
+  ASSERT_GT(by - std::floor(by), 0.05);
+  const std::string at =
+      std::to_string(static_cast<int>(bx)) + "," + std::to_string(bg_h - static_cast<int>(by));
+
+  EXPECT_EQ(app->move_and_wait(cx, cy), "0");
+  app->tap_key(XK_F1);
+  ASSERT_TRUE(app->wait_for_stderr("wrote the blended background", 60)) << app->stderr_text();
+
+  const std::string outline_file = dir.file("outline.txt");
+  std::ofstream(outline_file) << outline_text;
+  const std::string batch_output = dir.file("batch.png");
+  gui::app_process batch(
+      display, MENDLARK_BLEND_BINARY,
+      {"--outline", outline_file, "--at", at, background_path(), object_path(), batch_output});
+  const std::optional<int> status = batch.wait_for_exit(60);
+  ASSERT_TRUE(status.has_value());
+  ASSERT_EQ(*status, 0) << batch.stderr_text();
+
+  rgb_image from_window, from_batch;
+  std::string error;
+  ASSERT_TRUE(load_image(window_output, from_window, error)) << error;
+  ASSERT_TRUE(load_image(batch_output, from_batch, error)) << error;
+  ASSERT_EQ(from_window.width, from_batch.width);
+  ASSERT_EQ(from_window.height, from_batch.height);
+  EXPECT_TRUE(from_window.pixels == from_batch.pixels) << "outline:\n"
+                                                       << outline_text << "at " << at;
+  // And the blend did something: the result is not the background as loaded.
+  rgb_image original;
+  ASSERT_TRUE(load_image(background_path(), original, error)) << error;
+  EXPECT_FALSE(original.pixels == from_window.pixels);
+}
+
 }  // namespace
