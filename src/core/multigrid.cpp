@@ -80,12 +80,12 @@ bool finite3(const double v[3]) {
 
 // The Krylov loop. x, r, p, zq are fine-level vectors (3 planes, zero at known cells); r holds
 // b on entry. zq holds A p, then the preconditioned residual, which are never needed together.
-bool run_pcg(mg_hierarchy& mg, const grid_frame& frame, const std::vector<float>& image,
-             std::vector<float>& x, std::vector<float>& r, std::vector<float>& p,
-             std::vector<float>& zq, const multigrid_options& options, multigrid_stats& stats) {
+bool run_pcg(mg_hierarchy& mg, const grid_frame& frame, const std::vector<float>& image, float* x,
+             float* r, float* p, float* zq, const multigrid_options& options,
+             multigrid_stats& stats) {
   const mg_level& fine = mg.levels[0];
   double bb[3];
-  dot3(fine, r.data(), r.data(), bb);
+  dot3(fine, r, r, bb);
   if (!finite3(bb)) return false;
   const double tol2 = options.tolerance * options.tolerance;
 
@@ -94,15 +94,15 @@ bool run_pcg(mg_hierarchy& mg, const grid_frame& frame, const std::vector<float>
   int iterations = 0;
   while (active[0] || active[1] || active[2]) {
     // (Re)start from the current residual: p = z = M r.
-    apply_vcycle(mg, zq.data(), r.data(), active);
+    apply_vcycle(mg, zq, r, active);
     double rz[3];
-    dot3(fine, r.data(), zq.data(), rz);
-    copy3(fine, zq.data(), p.data(), active);
+    dot3(fine, r, zq, rz);
+    copy3(fine, zq, p, active);
     while (active[0] || active[1] || active[2]) {
       if (iterations >= options.max_iterations) return false;
       ++iterations;
       double pq[3];
-      apply_operator(fine, p.data(), zq.data(), pq, active);
+      apply_operator(fine, p, zq, pq, active);
       float alpha[3] = {};
       for (int c = 0; c < 3; ++c) {
         if (!active[c]) continue;
@@ -111,16 +111,16 @@ bool run_pcg(mg_hierarchy& mg, const grid_frame& frame, const std::vector<float>
         alpha[c] = static_cast<float>(rz[c] / pq[c]);
       }
       double rr[3];
-      update_solution(fine, x.data(), r.data(), p.data(), zq.data(), alpha, rr, active);
+      update_solution(fine, x, r, p, zq, alpha, rr, active);
       for (int c = 0; c < 3; ++c) {
         if (!active[c]) continue;
         if (!std::isfinite(rr[c])) return false;
         if (rr[c] <= tol2 * bb[c]) active[c] = false;
       }
       if (!active[0] && !active[1] && !active[2]) break;
-      apply_vcycle(mg, zq.data(), r.data(), active);
+      apply_vcycle(mg, zq, r, active);
       double rzNew[3];
-      dot3(fine, r.data(), zq.data(), rzNew);
+      dot3(fine, r, zq, rzNew);
       float beta[3] = {};
       for (int c = 0; c < 3; ++c) {
         if (!active[c]) continue;
@@ -128,12 +128,12 @@ bool run_pcg(mg_hierarchy& mg, const grid_frame& frame, const std::vector<float>
         beta[c] = static_cast<float>(rzNew[c] / rz[c]);
         rz[c] = rzNew[c];
       }
-      update_direction(fine, p.data(), zq.data(), beta, active);
+      update_direction(fine, p, zq, beta, active);
     }
     // The updated residual drifts from b - A x in single precision: confirm with a fresh one
     // and restart the channels that fall short.
     double trueRr[3];
-    true_residual(fine, frame, image, x.data(), zq.data(), r.data(), trueRr);
+    true_residual(fine, frame, image, x, zq, r, trueRr);
     if (!finite3(trueRr)) return false;
     for (int c = 0; c < 3; ++c) {
       stats.relative_residual[c] = bb[c] > 0 ? std::sqrt(trueRr[c] / bb[c]) : 0.0;
@@ -181,9 +181,12 @@ bool solve_poisson_multigrid(std::vector<float>& blended_image, int width, int h
 
     const mg_level& fine = mg.levels[0];
     const size_t n3 = 3 * fine.plane;
-    std::vector<float> x(n3, 0.0f), r(n3, 0.0f), p(n3, 0.0f), zq(n3, 0.0f);
-    build_rhs(fine, frame, blended_image, r.data());
-    if (!run_pcg(mg, frame, blended_image, x, r, p, zq, options, out)) return false;
+    const zeroed_floats x = make_zeroed_floats(n3), r = make_zeroed_floats(n3),
+                        p = make_zeroed_floats(n3), zq = make_zeroed_floats(n3);
+    build_rhs(fine, frame, blended_image, r.get());
+    if (!run_pcg(mg, frame, blended_image, x.get(), r.get(), p.get(), zq.get(), options, out)) {
+      return false;
+    }
 
     for (size_t n = 0; n < tgt_inner_px.size(); ++n) {
       const int i = tgt_inner_px[n] - frame.left, j = tgt_inner_py[n] - frame.top;

@@ -7,6 +7,7 @@
 #include "multigrid_levels.h"
 
 #include <algorithm>
+#include <new>
 
 #include "check.h"
 
@@ -121,7 +122,7 @@ void restrict_residual(const mg_level& fine, const float* x, const float* f, mg_
             hb[I] = res[2 * I - 1] + 3.0f * (res[2 * I] + res[2 * I + 1]) + res[2 * I + 2];
           }
         }
-        float* out = coarse.rhs.data() + c * coarse.plane + static_cast<size_t>(J) * Wc;
+        float* out = coarse.rhs.get() + c * coarse.plane + static_cast<size_t>(J) * Wc;
         const float* h0 = h.data();
         const float* h1 = h0 + Wc;
         const float* h2 = h1 + Wc;
@@ -176,8 +177,8 @@ void vcycle(mg_hierarchy& mg, size_t l, float* x, const float* f, const bool act
   }
   mg_level& coarse = mg.levels[l + 1];
   restrict_residual(level, x, f, coarse, active);
-  vcycle(mg, l + 1, coarse.x.data(), coarse.rhs.data(), active);
-  prolong_add(coarse, coarse.x.data(), level, x, active);
+  vcycle(mg, l + 1, coarse.x.get(), coarse.rhs.get(), active);
+  prolong_add(coarse, coarse.x.get(), level, x, active);
   for (int s = 0; s < mg.smoothing_sweeps; ++s) {
     smooth(level, x, f, 1, false, active);
     smooth(level, x, f, 0, false, active);
@@ -185,6 +186,12 @@ void vcycle(mg_hierarchy& mg, size_t l, float* x, const float* f, const bool act
 }
 
 }  // namespace
+
+zeroed_floats make_zeroed_floats(size_t count) {
+  auto* p = static_cast<float*>(std::calloc(count, sizeof(float)));
+  if (!p) throw std::bad_alloc();
+  return zeroed_floats(p);
+}
 
 void build_hierarchy(mg_hierarchy& mg, int width, int height, std::vector<unsigned char> unknown) {
   mg.levels.clear();
@@ -211,8 +218,8 @@ void build_hierarchy(mg_hierarchy& mg, int width, int height, std::vector<unsign
     if (count == 0) break;
     mg_level next;
     init_level(next, Wc, Hc, std::move(coarseUnknown));
-    next.x.assign(3 * next.plane, 0.0f);
-    next.rhs.assign(3 * next.plane, 0.0f);
+    next.x = make_zeroed_floats(3 * next.plane);
+    next.rhs = make_zeroed_floats(3 * next.plane);
     mg.levels.push_back(std::move(next));
   }
 }

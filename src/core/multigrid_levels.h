@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #if defined(_OPENMP)
@@ -23,6 +25,14 @@
 #define ML_OMP(directive)
 #endif
 
+// Zero-filled floats from calloc: large blocks come as untouched zero pages, so the parts of a
+// bounding box that no pass writes cost no memory, and no pass of its own clears them.
+struct free_deleter {
+  void operator()(float* p) const { std::free(p); }
+};
+using zeroed_floats = std::unique_ptr<float[], free_deleter>;
+zeroed_floats make_zeroed_floats(size_t count);  // throws std::bad_alloc
+
 struct mg_level {
   int width = 0, height = 0;
   size_t plane = 0;                    // width * height
@@ -30,7 +40,7 @@ struct mg_level {
   std::vector<int> row_first;          // per row, first unknown column (width when none)
   std::vector<int> row_last;           // per row, last unknown column (-1 when none)
   long long unknowns = 0;
-  std::vector<float> x, rhs;  // correction and right-hand side; empty on the finest level
+  zeroed_floats x, rhs;  // correction and right-hand side; null on the finest level
 };
 
 struct mg_hierarchy {
