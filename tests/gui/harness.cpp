@@ -293,6 +293,9 @@ void app_process::read_output() {
     }
     changed_.notify_all();
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  output_closed_ = true;
+  changed_.notify_all();
 }
 
 std::optional<int> app_process::wait_for_exit(double timeout_seconds) {
@@ -302,6 +305,8 @@ std::optional<int> app_process::wait_for_exit(double timeout_seconds) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait_until(lock, deadline_after(5), [&] { return output_closed_; });
       return exit_status_;
     }
     pause_briefly();
@@ -416,6 +421,18 @@ bool app_process::wait_for_screen(const std::function<bool(const screenshot&)>& 
     if (clock_type::now() >= deadline) return false;
     pause_briefly();
   }
+}
+
+bool app_process::wait_for_stable_screen(const std::function<bool(const screenshot&)>& condition,
+                                         double timeout_seconds, screenshot* last) const {
+  screenshot previous;
+  return wait_for_screen(
+      [&](const screenshot& shot) {
+        const bool stable = shot.pixels == previous.pixels && condition(shot);
+        previous = shot;
+        return stable;
+      },
+      timeout_seconds, last);
 }
 
 void app_process::move_to(int x, int y) const {

@@ -90,7 +90,8 @@ class app_process {
 
   // ---- process ----
   bool started() const { return pid_ > 0; }
-  // The exit status (or 128 + signal), once the program has ended within the timeout.
+  // The exit status (or 128 + signal), once the program has ended within the timeout; all it
+  // wrote has then been read.
   std::optional<int> wait_for_exit(double timeout_seconds);
   bool running();
 
@@ -109,6 +110,11 @@ class app_process {
   // Polls screenshots until `condition` holds; `last` receives the final shot.
   bool wait_for_screen(const std::function<bool(const screenshot&)>& condition,
                        double timeout_seconds, screenshot* last = nullptr) const;
+  // As wait_for_screen, and the shot must also equal the one before it. A read can land while
+  // a frame is still being copied to the window; once the events have been handled every frame
+  // is the same, so two equal shots in a row show one whole frame.
+  bool wait_for_stable_screen(const std::function<bool(const screenshot&)>& condition,
+                              double timeout_seconds, screenshot* last = nullptr) const;
 
   // ---- input (window pixels) ----
   void move_to(int x, int y) const;
@@ -118,7 +124,7 @@ class app_process {
 
   // Moves to (x, y) and waits for the motion line it prints: every callback before it has
   // then run. Returns the printed line, or "" on timeout.
-  std::string move_and_wait(int x, int y, double timeout_seconds = 10);
+  std::string move_and_wait(int x, int y, double timeout_seconds = 20);
 
  private:
   void read_output();
@@ -135,6 +141,7 @@ class app_process {
   std::condition_variable changed_;
   std::string stdout_buffer_;
   std::string stderr_buffer_;
+  bool output_closed_ = false;
 };
 
 }  // namespace gui

@@ -77,7 +77,7 @@ TEST_F(WindowDisplay, ImagesUprightInTheirPanelsWithBlackAround) {
     return true;
   };
   gui::screenshot shot;
-  ASSERT_TRUE(app->wait_for_screen(all_probes_hold, 20, &shot));
+  ASSERT_TRUE(app->wait_for_stable_screen(all_probes_hold, 20, &shot));
   ASSERT_EQ(shot.width, 800);
   ASSERT_EQ(shot.height, 600);
 
@@ -112,7 +112,7 @@ TEST_F(WindowDisplay, OddWidthRowsShowWithoutSkew) {
   const panel_layout l = compute_panel_layout(1, 725, 301, 800, 600);
   const int top = static_cast<int>(600 - l.rect_px.y - l.rect_px.h) + 1;
   const int bottom = static_cast<int>(600 - l.rect_px.y) - 2;
-  ASSERT_TRUE(app->wait_for_screen(
+  ASSERT_TRUE(app->wait_for_stable_screen(
       [&](const gui::screenshot& s) { return s.near(410, top, 255, 0, 0, 2); }, 20, &shot));
   // The boundary sits at image column 362 (of 725), window x 405 + 362 * 0.5448 = 602.2.
   for (int y = top; y <= bottom; y += 7) {
@@ -140,7 +140,7 @@ TEST_F(WindowDisplay, ImageWiderThanTheTextureLimitIsShownDownscaled) {
   auto app = start({dir.file("wide.tga"), dir.file("red.tga")});
   ASSERT_TRUE(app->wait_for_window(30)) << app->stderr_text();
   // Scale 395 / 16500: the panel is 5.7 pixels high around window row 300.
-  EXPECT_TRUE(app->wait_for_screen(
+  EXPECT_TRUE(app->wait_for_stable_screen(
       [](const gui::screenshot& s) {
         return s.near(100, 300, 0, 255, 0, 8) && s.near(300, 300, 0, 0, 255, 8);
       },

@@ -89,7 +89,7 @@ class WindowInput : public testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     app = std::make_unique<gui::app_process>(display, MENDLARK_BINARY, args);
     ASSERT_TRUE(app->wait_for_window(30)) << app->stderr_text();
-    ASSERT_TRUE(app->wait_for_screen(
+    ASSERT_TRUE(app->wait_for_stable_screen(
         [](const gui::screenshot& s) {
           return s.near(object_wx(5), object_wy(5), 20, 200, 60, 2) &&
                  s.near(background_wx(100), background_wy(10), 100, 10, 128, 3);
@@ -131,7 +131,7 @@ class WindowInput : public testing::Test {
     EXPECT_EQ(app->move_and_wait(wx, wy), "1");
     app->release(3);
     gui::screenshot shot;
-    EXPECT_TRUE(app->wait_for_screen(
+    EXPECT_TRUE(app->wait_for_stable_screen(
         [&](const gui::screenshot& s) { return has_red_near(s, wx, wy); }, 20, &shot));
     return shot;
   }
