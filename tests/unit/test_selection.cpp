@@ -196,6 +196,10 @@ TEST(ComputeSegments, OddRowRepairs) {
       EXPECT_EQ(segments[ref_y], r.reference) << r.name;
     }
   }
+  // Row 1 is never an odd row: the upward pass ends with row 2 as its odd row.
+  const std::vector<std::vector<int>> segments =
+      compute_segments(mask_with_rows(60, 7, {{}, {5, 15, 25}, {5, 25}}), 60, 7);
+  EXPECT_EQ(segments[1], (std::vector<int>{5, 15, 25}));
 }
 
 TEST(FillRegion, UnpairedLastCrossingIsIgnored) {
