@@ -45,7 +45,7 @@ void init_level(mg_level& level, int width, int height, std::vector<unsigned cha
 void smooth(const mg_level& level, float* x, const float* f, int color, bool first,
             const bool active[3]) {
   const int W = level.width;
-  const bool big = level.plane >= parallel_cells;
+  [[maybe_unused]] const bool big = level.plane >= parallel_cells;
   ML_OMP("omp parallel if(big)") {
     std::vector<float> updated(first ? 0 : W);
     ML_OMP("omp for schedule(static)")
@@ -90,7 +90,7 @@ void smooth(const mg_level& level, float* x, const float* f, int color, bool fir
 void restrict_residual(const mg_level& fine, const float* x, const float* f, mg_level& coarse,
                        const bool active[3]) {
   const int W = fine.width, Wc = coarse.width;
-  const bool big = fine.plane >= parallel_cells;
+  [[maybe_unused]] const bool big = fine.plane >= parallel_cells;
   ML_OMP("omp parallel if(big)") {
     std::vector<float> res(W, 0.0f), h(4 * static_cast<size_t>(Wc), 0.0f);
     ML_OMP("omp for schedule(static)")
@@ -140,7 +140,7 @@ void restrict_residual(const mg_level& fine, const float* x, const float* f, mg_
 void prolong_add(const mg_level& coarse, const float* xc, const mg_level& fine, float* x,
                  const bool active[3]) {
   const int W = fine.width, Wc = coarse.width;
-  const bool big = fine.plane >= parallel_cells;
+  [[maybe_unused]] const bool big = fine.plane >= parallel_cells;
   ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < fine.height - 1; ++j) {
     const int lo = fine.row_first[j], hi = fine.row_last[j];
@@ -231,7 +231,7 @@ void apply_vcycle(mg_hierarchy& mg, float* z, const float* f, const bool active[
 void apply_operator(const mg_level& level, const float* p, float* q, double pq[3],
                     const bool active[3]) {
   const int W = level.width;
-  const bool big = level.plane >= parallel_cells;
+  [[maybe_unused]] const bool big = level.plane >= parallel_cells;
   double s0 = 0, s1 = 0, s2 = 0;
   ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
   for (int j = 1; j < level.height - 1; ++j) {
@@ -264,7 +264,7 @@ void apply_operator(const mg_level& level, const float* p, float* q, double pq[3
 void update_solution(const mg_level& level, float* x, float* r, const float* p, const float* q,
                      const float alpha[3], double rr[3], const bool active[3]) {
   const int W = level.width;
-  const bool big = level.plane >= parallel_cells;
+  [[maybe_unused]] const bool big = level.plane >= parallel_cells;
   double s0 = 0, s1 = 0, s2 = 0;
   ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
   for (int j = 1; j < level.height - 1; ++j) {
@@ -297,7 +297,7 @@ void update_solution(const mg_level& level, float* x, float* r, const float* p, 
 void update_direction(const mg_level& level, float* p, const float* z, const float beta[3],
                       const bool active[3]) {
   const int W = level.width;
-  const bool big = level.plane >= parallel_cells;
+  [[maybe_unused]] const bool big = level.plane >= parallel_cells;
   ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < level.height - 1; ++j) {
     const int lo = level.row_first[j], hi = level.row_last[j];
@@ -315,7 +315,7 @@ void update_direction(const mg_level& level, float* p, const float* z, const flo
 
 void dot3(const mg_level& level, const float* a, const float* b, double out[3]) {
   const int W = level.width;
-  const bool big = level.plane >= parallel_cells;
+  [[maybe_unused]] const bool big = level.plane >= parallel_cells;
   double s0 = 0, s1 = 0, s2 = 0;
   ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
   for (int j = 1; j < level.height - 1; ++j) {

@@ -164,3 +164,149 @@ TEST(Multigrid, BothSolversMatchADenseSolveOnAwkwardMasks) {
     }
   }
 }
+
+namespace {
+
+// A byte scene as the blend builds it: background bytes as floats, and at each destination
+// the Laplacian (4 centre - neighbours) of an object picture, times 1/255.
+struct byte_scene {
+  int width = 0, height = 0;
+  std::vector<unsigned char> background;
+  std::vector<float> image;
+  std::vector<int> px, py;
+};
+
+template <class F>
+byte_scene make_byte_scene(int width, int height, unsigned seed, F keep) {
+  byte_scene s;
+  s.width = width;
+  s.height = height;
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> noise(-12, 12);
+  const size_t n = static_cast<size_t>(width) * height * 3;
+  s.background.resize(n);
+  std::vector<int> object(n);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const size_t k = (static_cast<size_t>(y) * width + x) * 3 + c;
+        s.background[k] = static_cast<unsigned char>(std::clamp(
+            120 + int(80 * std::sin(x * 0.05 + c) * std::cos(y * 0.07)) + noise(rng), 0, 255));
+        object[k] = std::clamp(60 + ((x / 7 + y / 5 + c) % 3) * 70 + noise(rng), 0, 255);
+      }
+    }
+  }
+  s.image.resize(n);
+  bytes_to_floats(s.image, s.background.data(), width, height, 3);
+  for (int y = 1; y < height - 1; ++y) {
+    for (int x = 1; x < width - 1; ++x) {
+      if (!keep(x, y)) continue;
+      s.px.push_back(x);
+      s.py.push_back(y);
+      for (int c = 0; c < 3; ++c) {
+        const size_t k = (static_cast<size_t>(y) * width + x) * 3 + c;
+        const size_t row = static_cast<size_t>(width) * 3;
+        const int laplacian =
+            4 * object[k] - object[k - 3] - object[k + 3] - object[k - row] - object[k + row];
+        s.image[k] = laplacian * (1.0f / 255.0f);
+      }
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(Multigrid, BytesAgreeWithTheDirectSolveWithinOneLevel) {
+  struct byte_case {
+    const char* name;
+    byte_scene s;
+  };
+  std::vector<byte_case> cases;
+  cases.push_back({"disc of ~2800", make_byte_scene(71, 67, 3, [](int x, int y) {
+                     return (x - 35) * (x - 35) + (y - 33) * (y - 33) <= 900;
+                   })});
+  cases.push_back({"ring with a bar, ~3000", make_byte_scene(90, 64, 4, [](int x, int y) {
+                     const int d = (x - 40) * (x - 40) + (y - 31) * (y - 31);
+                     return (d <= 900 && d >= 225) || (y >= 29 && y <= 33 && x > 20 && x < 88);
+                   })});
+  for (byte_case& bc : cases) {
+    SCOPED_TRACE(bc.name);
+    const byte_scene& s = bc.s;
+    ASSERT_GT(s.px.size(), 2000u);
+    std::vector<float> mg = s.image, lu = s.image;
+    ASSERT_TRUE(solve_poisson_multigrid(mg, s.width, s.height, s.px, s.py, nullptr));
+    ASSERT_TRUE(solve_poisson(lu, s.width, s.height, s.px, s.py, 3));
+    std::vector<unsigned char> mgBytes(s.background.size()), luBytes(s.background.size());
+    floats_to_bytes(mgBytes.data(), mg, s.width, s.height, 3);
+    floats_to_bytes(luBytes.data(), lu, s.width, s.height, 3);
+    int worst = 0, changed = 0;
+    for (size_t k = 0; k < mgBytes.size(); ++k) {
+      worst = std::max(worst, std::abs(mgBytes[k] - luBytes[k]));
+      changed += mgBytes[k] != s.background[k];
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_GT(changed, 1000);  // the blend did something to compare
+  }
+}
+
+TEST(Multigrid, ReportsFailureAndLeavesTheImageAloneWhenItCannotConverge) {
+  const scene disc = scene_from_picture(
+      picture(41, 37,
+              [](int x, int y) { return (x - 20) * (x - 20) + (y - 18) * (y - 18) <= 200; }),
+      5);
+  const size_t centre = (18 * 41 + 20) * 3, edge = (18 * 41 + 5) * 3;  // edge: known, beside
+  struct failure_case {
+    const char* name;
+    size_t poisoned;  // element set to `value`, or SIZE_MAX for none
+    float value;
+    int max_iterations;
+  };
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const failure_case cases[] = {
+      {"NaN guidance", centre + 1, nan, 100},
+      {"infinite background next to the region", edge + 2, inf, 100},
+      {"iteration cap below what the system needs", SIZE_MAX, 0, 1},
+      {"no iterations allowed", SIZE_MAX, 0, 0},
+  };
+  for (const failure_case& fc : cases) {
+    SCOPED_TRACE(fc.name);
+    std::vector<float> image = disc.image;
+    if (fc.poisoned != SIZE_MAX) image[fc.poisoned] = fc.value;
+    const std::vector<float> before = image;
+    multigrid_options options;
+    options.max_iterations = fc.max_iterations;
+    EXPECT_FALSE(solve_poisson_multigrid(image, disc.width, disc.height, disc.px, disc.py, nullptr,
+                                         options));
+    EXPECT_EQ(std::memcmp(image.data(), before.data(), image.size() * sizeof(float)), 0);
+  }
+  // The same system converges with the default cap, so the cap above is what failed.
+  std::vector<float> image = disc.image;
+  EXPECT_TRUE(solve_poisson_multigrid(image, disc.width, disc.height, disc.px, disc.py, nullptr));
+}
+
+TEST(Multigrid, TrivialSystems) {
+  // No destinations: nothing to do, nothing changes.
+  const scene one =
+      scene_from_picture(picture(5, 4, [](int x, int y) { return x == 2 && y == 1; }), 3);
+  std::vector<float> image = one.image;
+  multigrid_stats stats;
+  EXPECT_TRUE(solve_poisson_multigrid(image, 5, 4, {}, {}, &stats));
+  EXPECT_EQ(image, one.image);
+  EXPECT_EQ(stats.iterations, 0);
+
+  // A black background and zero guidance: b = 0, so x = 0 with no iteration at all.
+  std::vector<float> black(one.image.size(), 0.0f);
+  EXPECT_TRUE(solve_poisson_multigrid(black, 5, 4, one.px, one.py, &stats));
+  EXPECT_EQ(black, std::vector<float>(one.image.size(), 0.0f));
+  EXPECT_EQ(stats.iterations, 0);
+
+  // One unknown: (g + b1 + b2 + b3 + b4) / 4 per channel.
+  EXPECT_TRUE(solve_poisson_multigrid(image, 5, 4, one.px, one.py, &stats));
+  for (int c = 0; c < 3; ++c) {
+    const auto at = [&](int x, int y) { return one.image[(y * 5 + x) * 3 + c]; };
+    const float expected = (at(2, 1) + at(2, 0) + at(2, 2) + at(1, 1) + at(3, 1)) / 4;
+    EXPECT_NEAR(image[(1 * 5 + 2) * 3 + c], expected, 1e-6f);
+  }
+}
