@@ -51,8 +51,12 @@ void floats_to_bytes(unsigned char* bytes, const std::vector<float>& float_image
 
 // Sizes and fills the float image from the background, fills the destination lists (every
 // inner pixel, also those that land outside), writes the guidance at every destination in
-// columns 1..width-2 and rows 1..height-2 of the background, and solves there. Returns false
-// (float image content then unspecified) when the solve fails; report->error says why.
+// columns 1..width-2 and rows 1..height-2 of the background, and solves there; the other
+// destinations keep the background's value. Unknowns are numbered in the order of the inner
+// pixels that remain. Mixed mode reads the background's differences from `background`.
+// Returns false (float image content then unspecified) when the selection is empty, when no
+// destination lies in that interior, or when the solve fails; report->error says why. Every
+// inner pixel must lie off the object's outermost ring (checked). `report` may be null.
 bool compute_guidance_field(std::vector<float>& blended_image, std::vector<int>& tgt_inner_px,
                             std::vector<int>& tgt_inner_py, const unsigned char* background,
                             const unsigned char* object, int background_width,
@@ -64,6 +68,9 @@ bool compute_guidance_field(std::vector<float>& blended_image, std::vector<int>&
 // The whole blend into `background`, which is written only when the blend succeeds; on any
 // failure (solver failure, memory exhausted, nothing of the selection inside the background's
 // interior) it is left exactly as it was and the function returns false with report->error set.
+// Mode paste is paste_pixels, failing only when no pixel lands inside the background. The
+// solver: lu, multigrid, or automatic (lu up to auto_lu_max_unknowns unknowns, multigrid
+// above, falling back to lu if multigrid fails). `report` may be null.
 bool blend_selection(unsigned char* background, int background_width, int background_height,
                      const unsigned char* object, int object_width, int object_height,
                      const std::vector<int>& inner_px, const std::vector<int>& inner_py,
