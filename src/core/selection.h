@@ -11,6 +11,8 @@
 
 // Points of the segment from (x0, y0) to (x1, y1), start first, appended to xs/ys.
 // Single precision with truncation toward zero: the short axis can end one pixel short.
+// Gives max(|x0 - x1|, |y0 - y1|) + 1 points; meant for image coordinates (below 2^24), which
+// build_selection guarantees by clamping.
 void rasterize_line(int x0, int y0, int x1, int y1, std::vector<int>& xs, std::vector<int>& ys);
 
 // Closed contour through the pixel points px/py (at least one point), closing segment first.
