@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include "check.h"
 #include "selection.h"
@@ -39,7 +40,7 @@ void preview_paste(const int position[2]) {
   refresh_texture_copy(0);
 }
 
-static void write_output() {
+static void write_output() try {
   rgb_image result;
   result.width = image_width[0];
   result.height = image_height[0];
@@ -52,6 +53,10 @@ static void write_output() {
     std::fprintf(stderr, "Mendlark: cannot write '%s': %s; the blend stays on screen only\n",
                  output_path.c_str(), error.c_str());
   }
+} catch (const std::bad_alloc&) {
+  std::fprintf(stderr,
+               "Mendlark: cannot write '%s': not enough memory; the blend stays on screen only\n",
+               output_path.c_str());
 }
 
 void apply_blend(const int position[2]) {
@@ -82,8 +87,15 @@ void on_mouse(int button, int state, int, int) {
     return;
   }
   if (state != GLUT_UP || outline_x.size() < 4) return;
-  build_selection(inner_px, inner_py, contour_x, contour_y, outline_x, outline_y, image_width[1],
-                  image_height[1]);
+  try {
+    build_selection(inner_px, inner_py, contour_x, contour_y, outline_x, outline_y, image_width[1],
+                    image_height[1]);
+  } catch (const std::bad_alloc&) {
+    // Ends like a selection that found no pixel; the images are not touched by the build.
+    inner_px.clear();
+    inner_py.clear();
+    std::fprintf(stderr, "Mendlark: the selection needed more memory than is available\n");
+  }
   if (inner_px.empty()) {
     outline_x.clear();
     outline_y.clear();

@@ -1,5 +1,6 @@
 // mendlark-blend: parses the command line and hands the work to run_blend.
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,12 @@ int main(int argc, char** argv) {
     case parse_result::run:
       break;
   }
-  return run_blend(params);
+  try {
+    return run_blend(params);
+  } catch (const std::bad_alloc&) {
+    // Loading, selection and writing allocate outside the blend's own guard; the output is
+    // only ever renamed into place at the very end, so nothing half-written remains.
+    std::fprintf(stderr, "%s: the work needed more memory than is available\n", blend_program);
+    return 1;
+  }
 }

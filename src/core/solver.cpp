@@ -3,6 +3,10 @@
 //   4 f_p - sum_{q unknown} f_q = g_p + sum_{q known} b_q
 // one row per unknown, one factorisation shared by the three right-hand sides.
 #include "solver.h"
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <new>
 
 #include <Eigen/SparseLU>
 
@@ -51,6 +55,22 @@ void build_poisson_system(std::vector<Eigen::Triplet<float>>& lhsTriplets, Eigen
   }
 }
 
+// The factorisation's storage grows by reallocation while it runs, and the sparse LU cannot
+// survive an allocation that fails in the middle of such a growth (it frees the old block and
+// later frees it again). So before it starts, the address space for its expected peak is
+// claimed once and given back: where memory is limited, the blend then fails cleanly with
+// std::bad_alloc here instead of crashing inside the factorisation. The estimate, fill-in of
+// the 5-point Laplacian under COLAMD, lies about a fifth above what was measured for discs of
+// 0.3 and 1 million unknowns (about 1.4 and 1.8 KB per unknown). Only address space is
+// claimed: the pages are never touched.
+static void ensure_room_for_factors(int nUnknowns) {
+  const double perUnknown = 256.0 + 80.0 * std::log2(std::max(2, nUnknowns));
+  const size_t bytes = static_cast<size_t>(perUnknown * nUnknowns);
+  void* probe = std::malloc(bytes);
+  if (probe == nullptr) throw std::bad_alloc();
+  std::free(probe);
+}
+
 bool solve_poisson(std::vector<float>& blended_image, int width, int height,
                    const std::vector<int>& tgt_inner_px, const std::vector<int>& tgt_inner_py,
                    int channels) {
@@ -70,6 +90,7 @@ bool solve_poisson(std::vector<float>& blended_image, int width, int height,
   A.setFromTriplets(lhsTriplets.begin(), lhsTriplets.end());
   lhsTriplets = {};
 
+  ensure_room_for_factors(nUnknowns);
   Eigen::SparseLU<Eigen::SparseMatrix<float>, Eigen::COLAMDOrdering<int>> solver;
   solver.analyzePattern(A);
   solver.factorize(A);
