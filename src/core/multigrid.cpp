@@ -12,6 +12,10 @@
 #include "check.h"
 #include "multigrid_levels.h"
 
+#if defined(_OPENMP)
+#include <omp.h>
+#endif
+
 namespace {
 
 // Where the grid sits in the image and which image pixel each cell is.
@@ -73,6 +77,21 @@ void true_residual(const mg_level& fine, const grid_frame& frame, const std::vec
     out[c] = s0;
   }
 }
+
+// Lets the OpenMP runtime size each team by the processors that are actually idle (it reads
+// the load average) for the length of one solve. A full team on a busy machine spends its
+// time waiting at the barriers between passes, several times slower than one thread.
+struct dynamic_threads {
+#if defined(_OPENMP)
+  int previous = omp_get_dynamic();
+  dynamic_threads() {
+    omp_set_dynamic(1);
+  }
+  ~dynamic_threads() {
+    omp_set_dynamic(previous);
+  }
+#endif
+};
 
 bool finite3(const double v[3]) {
   return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
@@ -163,6 +182,7 @@ bool solve_poisson_multigrid(std::vector<float>& blended_image, int width, int h
   ML_CHECK(*minX >= 1 && *maxX <= width - 2 && *minY >= 1 && *maxY <= height - 2);
 
   try {
+    const dynamic_threads threads;
     grid_frame frame;
     frame.image_width = width;
     frame.left = *minX - 1;

@@ -60,24 +60,9 @@ void smooth(const mg_level& level, float* x, const float* f, int color, bool fir
         float* xr = x + c * level.plane + row;
         const float* fr = f + c * level.plane + row;
         if (first) {
-          ML_OMP("omp simd")
-          for (int i = lo; i <= hi; ++i) {
-            xr[i] = static_cast<float>(m[i] & ~(i ^ parity) & 1) * 0.25f * fr[i];
-          }
-          continue;
-        }
-        // The whole span is computed, then only the colour's unknowns take the new value:
-        // two contiguous loops that vectorise, where a stride-2 loop would not.
-        float* u = updated.data();
-        ML_OMP("omp simd")
-        for (int i = lo; i <= hi; ++i) {
-          u[i] = 0.25f * (fr[i] + xr[i - 1] + xr[i + 1] + xr[i - W] + xr[i + W]);
-        }
-        ML_OMP("omp simd")
-        for (int i = lo; i <= hi; ++i) {
-          // 1 or 0, so the blend is exact for finite values.
-          const float take = static_cast<float>(m[i] & ~(i ^ parity) & 1);
-          xr[i] = take * u[i] + (1.0f - take) * xr[i];
+          smooth_first_row(xr, fr, m, lo, hi, parity);
+        } else {
+          smooth_row(xr, fr, m, updated.data(), lo, hi, W, parity);
         }
       }
     }
@@ -113,24 +98,15 @@ void restrict_residual(const mg_level& fine, const float* x, const float* f, mg_
           const float* fr = f + c * fine.plane + row;
           const int iLo = 2 * lo - 1, iHi = std::min(2 * hi + 2, W - 2);
           res[W - 1] = 0.0f;
-          ML_OMP("omp simd")
-          for (int i = iLo; i <= iHi; ++i) {
-            res[i] = m[i] * (fr[i] - 4.0f * xr[i] + xr[i - 1] + xr[i + 1] + xr[i - W] + xr[i + W]);
-          }
-          ML_OMP("omp simd")
-          for (int I = lo; I <= hi; ++I) {
-            hb[I] = res[2 * I - 1] + 3.0f * (res[2 * I] + res[2 * I + 1]) + res[2 * I + 2];
-          }
+          residual_row(res.data(), xr, fr, m, iLo, iHi, W);
+          restrict_along_row(hb, res.data(), lo, hi);
         }
         float* out = coarse.rhs.get() + c * coarse.plane + static_cast<size_t>(J) * Wc;
         const float* h0 = h.data();
         const float* h1 = h0 + Wc;
         const float* h2 = h1 + Wc;
         const float* h3 = h2 + Wc;
-        ML_OMP("omp simd")
-        for (int I = lo; I <= hi; ++I) {
-          out[I] = mc[I] * (h0[I] + 3.0f * (h1[I] + h2[I]) + h3[I]) * (1.0f / 16.0f);
-        }
+        restrict_across_rows(out, h0, h1, h2, h3, mc, lo, hi);
       }
     }
   }
@@ -153,11 +129,7 @@ void prolong_add(const mg_level& coarse, const float* xc, const mg_level& fine, 
       float* xr = x + c * fine.plane + row;
       const float* c0 = xc + c * coarse.plane + static_cast<size_t>(J) * Wc;
       const float* c1 = xc + c * coarse.plane + static_cast<size_t>(J2) * Wc;
-      ML_OMP("omp simd")
-      for (int i = lo; i <= hi; ++i) {
-        const int I = i >> 1, I2 = (i & 1) ? I + 1 : I - 1;
-        xr[i] += m[i] * (9.0f * c0[I] + 3.0f * (c0[I2] + c1[I]) + c1[I2]) * (1.0f / 16.0f);
-      }
+      prolong_row(xr, c0, c1, m, lo, hi);
     }
   }
 }
@@ -244,13 +216,7 @@ void apply_operator(const mg_level& level, const float* p, float* q, double pq[3
       if (!active[c]) continue;
       const float* pr = p + c * level.plane + row;
       float* qr = q + c * level.plane + row;
-      double a = 0;
-      ML_OMP("omp simd reduction(+ : a)")
-      for (int i = lo; i <= hi; ++i) {
-        qr[i] = m[i] * (4.0f * pr[i] - pr[i - 1] - pr[i + 1] - pr[i - W] - pr[i + W]);
-        a += static_cast<double>(pr[i]) * qr[i];
-      }
-      acc[c] = a;
+      acc[c] = operator_row(qr, pr, m, lo, hi, W);
     }
     s0 += acc[0];
     s1 += acc[1];
@@ -275,15 +241,7 @@ void update_solution(const mg_level& level, float* x, float* r, const float* p, 
     for (int c = 0; c < 3; ++c) {
       if (!active[c]) continue;
       const size_t o = c * level.plane + row;
-      const float a = alpha[c];
-      double s = 0;
-      ML_OMP("omp simd reduction(+ : s)")
-      for (int i = lo; i <= hi; ++i) {
-        x[o + i] += a * p[o + i];
-        r[o + i] -= a * q[o + i];
-        s += static_cast<double>(r[o + i]) * r[o + i];
-      }
-      acc[c] = s;
+      acc[c] = update_row(x + o, r + o, p + o, q + o, alpha[c], lo, hi);
     }
     s0 += acc[0];
     s1 += acc[1];
@@ -306,9 +264,7 @@ void update_direction(const mg_level& level, float* p, const float* z, const flo
     for (int c = 0; c < 3; ++c) {
       if (!active[c]) continue;
       const size_t o = c * level.plane + row;
-      const float b = beta[c];
-      ML_OMP("omp simd")
-      for (int i = lo; i <= hi; ++i) p[o + i] = z[o + i] + b * p[o + i];
+      direction_row(p + o, z + o, beta[c], lo, hi);
     }
   }
 }
@@ -324,10 +280,7 @@ void dot3(const mg_level& level, const float* a, const float* b, double out[3]) 
     double acc[3] = {};
     for (int c = 0; c < 3; ++c) {
       const size_t o = c * level.plane + row;
-      double sum = 0;
-      ML_OMP("omp simd reduction(+ : sum)")
-      for (int i = lo; i <= hi; ++i) sum += static_cast<double>(a[o + i]) * b[o + i];
-      acc[c] = sum;
+      acc[c] = dot_row(a + o, b + o, lo, hi);
     }
     s0 += acc[0];
     s1 += acc[1];

@@ -71,3 +71,25 @@ void update_direction(const mg_level& level, float* p, const float* z, const flo
 void dot3(const mg_level& level, const float* a, const float* b, double out[3]);
 // to = from on the active channels.
 void copy3(const mg_level& level, const float* from, float* to, const bool active[3]);
+
+// ---- row passes (multigrid_rows.cpp) ----
+// Each works on cells lo..hi of one row; pointers are to the row's first cell, so i - W and
+// i + W reach the rows above and below. m holds the unknown flags; parity selects the cells
+// with i % 2 == parity of a red-black half sweep.
+void smooth_first_row(float* x, const float* f, const unsigned char* m, int lo, int hi, int parity);
+void smooth_row(float* x, const float* f, const unsigned char* m, float* scratch, int lo, int hi,
+                int W, int parity);
+void residual_row(float* res, const float* x, const float* f, const unsigned char* m, int lo,
+                  int hi, int W);
+// Coarse cells lo..hi of a fine row: res[2I-1] + 3 res[2I] + 3 res[2I+1] + res[2I+2].
+void restrict_along_row(float* h, const float* res, int lo, int hi);
+// Combines four such rows with weights 1 3 3 1 and divides by 16.
+void restrict_across_rows(float* out, const float* h0, const float* h1, const float* h2,
+                          const float* h3, const unsigned char* m, int lo, int hi);
+// Adds the bilinear interpolation of the coarse rows c0 (the cell's own) and c1 (the other).
+void prolong_row(float* x, const float* c0, const float* c1, const unsigned char* m, int lo,
+                 int hi);
+double operator_row(float* q, const float* p, const unsigned char* m, int lo, int hi, int W);
+double update_row(float* x, float* r, const float* p, const float* q, float alpha, int lo, int hi);
+void direction_row(float* p, const float* z, float beta, int lo, int hi);
+double dot_row(const float* a, const float* b, int lo, int hi);
