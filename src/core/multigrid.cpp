@@ -182,7 +182,7 @@ bool solve_poisson_multigrid(std::vector<float>& blended_image, int width, int h
   ML_CHECK(*minX >= 1 && *maxX <= width - 2 && *minY >= 1 && *maxY <= height - 2);
 
   try {
-    const dynamic_threads threads;
+    [[maybe_unused]] const dynamic_threads threads;
     grid_frame frame;
     frame.image_width = width;
     frame.left = *minX - 1;
