@@ -129,7 +129,7 @@ bool write_tga(const std::string& path, int width, int height,
                const std::vector<unsigned char>& rgb) {
   std::string out;
   out.append("\0\0\x02", 3);  // no id, no colour map, uncompressed true colour
-  out.append(9, '\0');        // colour map spec, x and y origin
+  out.append(9, '\0');        // colour map description, x and y origin
   put_le(out, width, 2);
   put_le(out, height, 2);
   out.push_back(24);
