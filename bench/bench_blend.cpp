@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
   };
   std::vector<size_case> sizes = {
       {10000, 4000, 3000}, {100000, 4000, 3000}, {1000000, 4000, 3000}, {4000000, 8000, 6000}};
-  if (quick) sizes.pop_back();
+  if (quick && only == 0) sizes.pop_back();
   if (only > 0) {
     sizes.erase(std::remove_if(sizes.begin(), sizes.end(),
                                [&](const size_case& c) { return c.unknowns != only; }),

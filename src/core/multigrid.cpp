@@ -57,24 +57,28 @@ void true_residual(const mg_level& fine, const grid_frame& frame, const std::vec
                    const float* x, float* b_scratch, float* r_out, double out[3]) {
   build_rhs(fine, frame, image, b_scratch);
   const int W = fine.width;
+  // Per-row sums added in row order: the same result whatever the number of threads.
+  std::vector<double> sums(fine.height, 0.0);
   for (int c = 0; c < 3; ++c) {
     const float* xc = x + c * fine.plane;
     const float* bc = b_scratch + c * fine.plane;
     float* rc = r_out ? r_out + c * fine.plane : nullptr;
-    double s0 = 0;
-    ML_OMP("omp parallel for schedule(static) reduction(+ : s0)")
+    ML_OMP("omp parallel for schedule(static)")
     for (int j = 1; j < fine.height - 1; ++j) {
+      double rowSum = 0;
       for (int i = fine.row_first[j]; i <= fine.row_last[j]; ++i) {
         const size_t k = static_cast<size_t>(j) * W + i;
         if (!fine.unknown[k]) continue;
         const double ax =
             4.0 * xc[k] - static_cast<double>(xc[k - 1]) - xc[k + 1] - xc[k - W] - xc[k + W];
         const double r = bc[k] - ax;
-        s0 += r * r;
+        rowSum += r * r;
         if (rc) rc[k] = static_cast<float>(r);
       }
+      sums[j] = rowSum;
     }
-    out[c] = s0;
+    out[c] = 0;
+    for (double v : sums) out[c] += v;
   }
 }
 

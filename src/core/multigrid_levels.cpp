@@ -200,56 +200,61 @@ void apply_vcycle(mg_hierarchy& mg, float* z, const float* f, const bool active[
   vcycle(mg, 0, z, f, active);
 }
 
+namespace {
+
+// Sums per-row partial sums in row order, so a result does not depend on how many threads
+// computed the rows: the same input gives the same bytes on a busy or an idle machine.
+void add_rows(const std::vector<double>& sums, double out[3]) {
+  out[0] = out[1] = out[2] = 0;
+  for (size_t k = 0; k < sums.size(); k += 3) {
+    out[0] += sums[k];
+    out[1] += sums[k + 1];
+    out[2] += sums[k + 2];
+  }
+}
+
+}  // namespace
+
 void apply_operator(const mg_level& level, const float* p, float* q, double pq[3],
                     const bool active[3]) {
   const int W = level.width;
   [[maybe_unused]] const bool big = level.plane >= parallel_cells;
-  double s0 = 0, s1 = 0, s2 = 0;
-  ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
+  std::vector<double> sums(3 * static_cast<size_t>(level.height), 0.0);
+  ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < level.height - 1; ++j) {
     const int lo = level.row_first[j], hi = level.row_last[j];
     if (lo > hi) continue;
     const size_t row = static_cast<size_t>(j) * W;
     const unsigned char* m = level.unknown.data() + row;
-    double acc[3] = {};
+    double* acc = &sums[3 * static_cast<size_t>(j)];
     for (int c = 0; c < 3; ++c) {
       if (!active[c]) continue;
       const float* pr = p + c * level.plane + row;
       float* qr = q + c * level.plane + row;
       acc[c] = operator_row(qr, pr, m, lo, hi, W);
     }
-    s0 += acc[0];
-    s1 += acc[1];
-    s2 += acc[2];
   }
-  pq[0] = s0;
-  pq[1] = s1;
-  pq[2] = s2;
+  add_rows(sums, pq);
 }
 
 void update_solution(const mg_level& level, float* x, float* r, const float* p, const float* q,
                      const float alpha[3], double rr[3], const bool active[3]) {
   const int W = level.width;
   [[maybe_unused]] const bool big = level.plane >= parallel_cells;
-  double s0 = 0, s1 = 0, s2 = 0;
-  ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
+  std::vector<double> sums(3 * static_cast<size_t>(level.height), 0.0);
+  ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < level.height - 1; ++j) {
     const int lo = level.row_first[j], hi = level.row_last[j];
     if (lo > hi) continue;
     const size_t row = static_cast<size_t>(j) * W;
-    double acc[3] = {};
+    double* acc = &sums[3 * static_cast<size_t>(j)];
     for (int c = 0; c < 3; ++c) {
       if (!active[c]) continue;
       const size_t o = c * level.plane + row;
       acc[c] = update_row(x + o, r + o, p + o, q + o, alpha[c], lo, hi);
     }
-    s0 += acc[0];
-    s1 += acc[1];
-    s2 += acc[2];
   }
-  rr[0] = s0;
-  rr[1] = s1;
-  rr[2] = s2;
+  add_rows(sums, rr);
 }
 
 void update_direction(const mg_level& level, float* p, const float* z, const float beta[3],
@@ -272,23 +277,18 @@ void update_direction(const mg_level& level, float* p, const float* z, const flo
 void dot3(const mg_level& level, const float* a, const float* b, double out[3]) {
   const int W = level.width;
   [[maybe_unused]] const bool big = level.plane >= parallel_cells;
-  double s0 = 0, s1 = 0, s2 = 0;
-  ML_OMP("omp parallel for schedule(static) if(big) reduction(+ : s0, s1, s2)")
+  std::vector<double> sums(3 * static_cast<size_t>(level.height), 0.0);
+  ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < level.height - 1; ++j) {
     const int lo = level.row_first[j], hi = level.row_last[j];
     const size_t row = static_cast<size_t>(j) * W;
-    double acc[3] = {};
+    double* acc = &sums[3 * static_cast<size_t>(j)];
     for (int c = 0; c < 3; ++c) {
       const size_t o = c * level.plane + row;
       acc[c] = dot_row(a + o, b + o, lo, hi);
     }
-    s0 += acc[0];
-    s1 += acc[1];
-    s2 += acc[2];
   }
-  out[0] = s0;
-  out[1] = s1;
-  out[2] = s2;
+  add_rows(sums, out);
 }
 
 void copy3(const mg_level& level, const float* from, float* to, const bool active[3]) {
