@@ -20,6 +20,7 @@
 
 #include "compositing.h"
 #include "image_io.h"
+#include "multigrid.h"
 #include "outline_file.h"
 #include "selection.h"
 
@@ -188,7 +189,10 @@ TEST_F(BlendCommand, SavedSelectionUsedAsMaskGivesTheSameOutput) {
                                       background_path, object_path, dir.file("from-mask.png")});
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_NE(second.err.find(std::to_string(white) + " unknowns"), std::string::npos) << second.err;
-  EXPECT_NE(second.err.find("solve (sparse LU)"), std::string::npos) << second.err;
+  // The automatic choice: the direct solve up to auto_lu_max_unknowns unknowns, multigrid above.
+  const char* solver =
+      white <= static_cast<size_t>(auto_lu_max_unknowns) ? "solve (sparse LU)" : "solve (multigrid";
+  EXPECT_NE(second.err.find(solver), std::string::npos) << second.err;
   EXPECT_TRUE(load(dir.file("from-mask.png")).pixels == load(dir.file("from-outline.png")).pixels);
 }
 
