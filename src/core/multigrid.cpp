@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <new>
 
 #include "check.h"
@@ -82,17 +83,22 @@ void true_residual(const mg_level& fine, const grid_frame& frame, const std::vec
   }
 }
 
-// Lets the OpenMP runtime size each team by the processors that are actually idle (it reads
-// the load average) for the length of one solve. A full team on a busy machine spends its
-// time waiting at the barriers between passes, several times slower than one thread.
-struct dynamic_threads {
+// Threads for the length of one solve: every processor when the machine is otherwise idle,
+// fewer when other work is running. A team larger than the idle processors spends its time
+// at the barriers between passes, several times slower than one thread. The one-minute load
+// average counts this process as about one.
+struct solve_threads {
 #if defined(_OPENMP)
-  int previous = omp_get_dynamic();
-  dynamic_threads() {
-    omp_set_dynamic(1);
+  int previous = omp_get_max_threads();
+  solve_threads() {
+    const int available = std::min(previous, omp_get_num_procs());
+    double load = 0;
+    int others = 0;
+    if (getloadavg(&load, 1) == 1) others = std::max(0, static_cast<int>(load - 1.0 + 0.5));
+    omp_set_num_threads(std::clamp(available - others, 1, std::max(available, 1)));
   }
-  ~dynamic_threads() {
-    omp_set_dynamic(previous);
+  ~solve_threads() {
+    omp_set_num_threads(previous);
   }
 #endif
 };
@@ -186,7 +192,7 @@ bool solve_poisson_multigrid(std::vector<float>& blended_image, int width, int h
   ML_CHECK(*minX >= 1 && *maxX <= width - 2 && *minY >= 1 && *maxY <= height - 2);
 
   try {
-    [[maybe_unused]] const dynamic_threads threads;
+    [[maybe_unused]] const solve_threads threads;
     grid_frame frame;
     frame.image_width = width;
     frame.left = *minX - 1;
