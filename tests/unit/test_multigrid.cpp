@@ -310,3 +310,25 @@ TEST(Multigrid, TrivialSystems) {
     EXPECT_NEAR(image[(1 * 5 + 2) * 3 + c], expected, 1e-6f);
   }
 }
+
+#if defined(_OPENMP)
+#include <omp.h>
+
+TEST(Multigrid, SameBytesWhateverTheThreadCount) {
+  // Large enough for the passes to run threaded (the box exceeds 32768 cells).
+  const byte_scene s = make_byte_scene(260, 240, 9, [](int x, int y) {
+    const int d = (x - 130) * (x - 130) + (y - 120) * (y - 120);
+    return d <= 110 * 110 && d >= 20 * 20;
+  });
+  const int previous = omp_get_max_threads();
+  std::vector<float> results[2];
+  for (int t = 0; t < 2; ++t) {
+    omp_set_num_threads(t + 1);
+    results[t] = s.image;
+    ASSERT_TRUE(solve_poisson_multigrid(results[t], s.width, s.height, s.px, s.py, nullptr));
+  }
+  omp_set_num_threads(previous);
+  EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(float)),
+            0);
+}
+#endif
