@@ -46,24 +46,21 @@ void smooth(const mg_level& level, float* x, const float* f, int color, bool fir
             const bool active[3]) {
   const int W = level.width;
   [[maybe_unused]] const bool big = level.plane >= parallel_cells;
-  ML_OMP("omp parallel if(big)") {
-    std::vector<float> updated(first ? 0 : W);
-    ML_OMP("omp for schedule(static)")
-    for (int j = 1; j < level.height - 1; ++j) {
-      const int lo = level.row_first[j], hi = level.row_last[j];
-      if (lo > hi) continue;
-      const size_t row = static_cast<size_t>(j) * W;
-      const unsigned char* m = level.unknown.data() + row;
-      const int parity = (j + color) & 1;
-      for (int c = 0; c < 3; ++c) {
-        if (!active[c]) continue;
-        float* xr = x + c * level.plane + row;
-        const float* fr = f + c * level.plane + row;
-        if (first) {
-          smooth_first_row(xr, fr, m, lo, hi, parity);
-        } else {
-          smooth_row(xr, fr, m, updated.data(), lo, hi, W, parity);
-        }
+  ML_OMP("omp parallel for schedule(static) if(big)")
+  for (int j = 1; j < level.height - 1; ++j) {
+    const int lo = level.row_first[j], hi = level.row_last[j];
+    if (lo > hi) continue;
+    const size_t row = static_cast<size_t>(j) * W;
+    const unsigned char* m = level.unknown.data() + row;
+    const int parity = (j + color) & 1;
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      float* xr = x + c * level.plane + row;
+      const float* fr = f + c * level.plane + row;
+      if (first) {
+        smooth_first_row(xr, fr, m, lo, hi, parity);
+      } else {
+        smooth_row(xr, fr, m, lo, hi, W, parity);
       }
     }
   }

@@ -77,8 +77,8 @@ void copy3(const mg_level& level, const float* from, float* to, const bool activ
 // i + W reach the rows above and below. m holds the unknown flags; parity selects the cells
 // with i % 2 == parity of a red-black half sweep.
 void smooth_first_row(float* x, const float* f, const unsigned char* m, int lo, int hi, int parity);
-void smooth_row(float* x, const float* f, const unsigned char* m, float* scratch, int lo, int hi,
-                int W, int parity);
+void smooth_row(float* x, const float* f, const unsigned char* m, int lo, int hi, int W,
+                int parity);
 void residual_row(float* res, const float* x, const float* f, const unsigned char* m, int lo,
                   int hi, int W);
 // Coarse cells lo..hi of a fine row: res[2I-1] + 3 res[2I] + 3 res[2I+1] + res[2I+2].

@@ -16,17 +16,12 @@ ML_WIDE void smooth_first_row(float* x, const float* f, const unsigned char* m, 
   for (int i = lo; i <= hi; ++i) x[i] = static_cast<float>(m[i] & ~(i ^ parity) & 1) * 0.25f * f[i];
 }
 
-ML_WIDE void smooth_row(float* x, const float* f, const unsigned char* m, float* u, int lo, int hi,
-                        int W, int parity) {
-  // The whole span is computed, then only the colour's unknowns take the new value: two
-  // contiguous loops that vectorise, where a stride-2 loop would not.
+ML_WIDE void smooth_row(float* x, const float* f, const unsigned char* m, int lo, int hi, int W,
+                        int parity) {
+  // Cells of one colour read only cells of the other, so the lanes are independent.
   ML_OMP("omp simd")
-  for (int i = lo; i <= hi; ++i) u[i] = 0.25f * (f[i] + x[i - 1] + x[i + 1] + x[i - W] + x[i + W]);
-  ML_OMP("omp simd")
-  for (int i = lo; i <= hi; ++i) {
-    // 1 or 0, so the blend is exact for finite values.
-    const float take = static_cast<float>(m[i] & ~(i ^ parity) & 1);
-    x[i] = take * u[i] + (1.0f - take) * x[i];
+  for (int i = lo + ((lo ^ parity) & 1); i <= hi; i += 2) {
+    x[i] = m[i] * 0.25f * (f[i] + x[i - 1] + x[i + 1] + x[i - W] + x[i + W]);
   }
 }
 
