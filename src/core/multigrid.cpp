@@ -129,7 +129,7 @@ bool run_pcg(mg_hierarchy& mg, const grid_frame& frame, const std::vector<float>
     copy3(fine, zq, p, active);
     while (active[0] || active[1] || active[2]) {
       if (iterations >= options.max_iterations) return false;
-      ++iterations;
+      stats.iterations = ++iterations;
       double pq[3];
       apply_operator(fine, p, zq, pq, active);
       float alpha[3] = {};
@@ -169,7 +169,6 @@ bool run_pcg(mg_hierarchy& mg, const grid_frame& frame, const std::vector<float>
       active[c] = trueRr[c] > tol2 * bb[c];
     }
   }
-  stats.iterations = iterations;
   return true;
 }
 

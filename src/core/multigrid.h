@@ -16,7 +16,7 @@
 #include <vector>
 
 struct multigrid_stats {
-  int iterations = 0;                // Krylov iterations of the slowest channel
+  int iterations = 0;                // Krylov iterations of the slowest channel, also on failure
   double relative_residual[3] = {};  // final ||b - A x|| / ||b|| per channel
 };
 
