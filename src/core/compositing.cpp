@@ -1,9 +1,11 @@
 // Preview paste, byte/float conversion, guidance field and the blend over explicit arguments.
 #include "compositing.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "check.h"
@@ -35,6 +37,42 @@ int saturate_to_int(long long v) {
 int mixed_difference(int object_difference, int background_difference) {
   return std::abs(background_difference) > std::abs(object_difference) ? background_difference
                                                                        : object_difference;
+}
+
+// A rectangle of background pixels: left column, top row, width and height (0 when empty).
+struct blend_region {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The bounding box of the destinations that become unknowns (those in columns 1..width-2 and
+// rows 1..height-2 of the background), grown by one pixel on every side; empty when there are
+// none. The grown box always lies inside the background.
+blend_region unknowns_region(int background_width, int background_height,
+                             const std::vector<int>& inner_px, const std::vector<int>& inner_py,
+                             const int from[2], const int paste_position[2]) {
+  long long x0 = LLONG_MAX, y0 = LLONG_MAX, x1 = LLONG_MIN, y1 = LLONG_MIN;
+  for (size_t i = 0; i < inner_px.size(); ++i) {
+    const long long X = shifted(inner_px[i], from[0], paste_position[0]);
+    const long long Y = shifted(inner_py[i], from[1], paste_position[1]);
+    if (X < 1 || X > background_width - 2 || Y < 1 || Y > background_height - 2) continue;
+    x0 = std::min(x0, X);
+    y0 = std::min(y0, Y);
+    x1 = std::max(x1, X);
+    y1 = std::max(y1, Y);
+  }
+  if (x0 > x1) return {};
+  return {static_cast<int>(x0 - 1), static_cast<int>(y0 - 1), static_cast<int>(x1 - x0 + 3),
+          static_cast<int>(y1 - y0 + 3)};
+}
+
+// Copies a width x height block of RGB pixels between two images with their own row widths.
+void copy_rows(unsigned char* to, int to_width, int to_x, int to_y, const unsigned char* from,
+               int from_width, int from_x, int from_y, int width, int height) {
+  for (int row = 0; row < height; ++row) {
+    std::memcpy(to + (static_cast<size_t>(to_y + row) * to_width + to_x) * 3,
+                from + (static_cast<size_t>(from_y + row) * from_width + from_x) * 3,
+                static_cast<size_t>(width) * 3);
+  }
 }
 
 }  // namespace
@@ -152,22 +190,16 @@ bool compute_guidance_field(std::vector<float>& blended_image, std::vector<int>&
   report->unknowns = static_cast<int>(unknown_x.size());
 
   const auto solve_start = std::chrono::steady_clock::now();
-  const bool automatic = options.solver == solver_choice::automatic;
   bool solved = false;
   if (options.solver == solver_choice::multigrid ||
-      (automatic && report->unknowns > auto_lu_max_unknowns)) {
+      (options.solver == solver_choice::automatic && report->unknowns > auto_lu_max_unknowns)) {
     multigrid_stats stats;
     solved = solve_poisson_multigrid(blended_image, background_width, background_height, unknown_x,
                                      unknown_y, &stats);
     report->used_multigrid = true;
     report->iterations = stats.iterations;
-    if (!solved && !automatic) report->error = "the multigrid solver did not converge";
-  }
-  // The automatic choice falls back to the direct solve, which leaves nothing to chance but
-  // memory; a failed multigrid run leaves the float image untouched.
-  if (!solved && (options.solver == solver_choice::lu || automatic)) {
-    report->used_multigrid = false;
-    report->iterations = 0;
+    if (!solved) report->error = "the multigrid solver did not converge";
+  } else {
     solved =
         solve_poisson(blended_image, background_width, background_height, unknown_x, unknown_y, 3);
     if (!solved) report->error = "the sparse solver could not solve the system";
@@ -207,16 +239,39 @@ bool blend_selection(unsigned char* background, int background_width, int backgr
   }
 
   try {
+    // Only the destinations that become unknowns can change, and each of them reads its four
+    // neighbours, so the blend runs on the unknowns' bounding box plus a one-pixel ring, cut out
+    // of the background. The system, its numbering and every byte of the result are those of
+    // the whole background; what is saved is converting and writing back all of it.
+    const blend_region region = unknowns_region(background_width, background_height, inner_px,
+                                                inner_py, from, paste_position);
+    if (region.width == 0) {
+      report->error = inner_px.empty() ? "the selection is empty"
+                                       : "the selection lands outside the background";
+      return false;
+    }
+    const auto cut_start = std::chrono::steady_clock::now();
+    std::vector<unsigned char> cut(static_cast<size_t>(region.width) * region.height * 3);
+    copy_rows(cut.data(), region.width, 0, 0, background, background_width, region.x, region.y,
+              region.width, region.height);
+    const int cut_position[2] = {
+        static_cast<int>(paste_position[0] - static_cast<long long>(region.x)),
+        static_cast<int>(paste_position[1] - static_cast<long long>(region.y))};
+    const double cut_seconds = seconds_since(cut_start);
+
     std::vector<float> blended_image;
     std::vector<int> tgt_inner_px;
     std::vector<int> tgt_inner_py;
-    if (!compute_guidance_field(blended_image, tgt_inner_px, tgt_inner_py, background, object,
-                                background_width, background_height, object_width, object_height,
-                                inner_px, inner_py, from, paste_position, options, report)) {
+    if (!compute_guidance_field(blended_image, tgt_inner_px, tgt_inner_py, cut.data(), object,
+                                region.width, region.height, object_width, object_height, inner_px,
+                                inner_py, from, cut_position, options, report)) {
       return false;
     }
+    report->guidance_seconds += cut_seconds;
     const auto start = std::chrono::steady_clock::now();
-    floats_to_bytes(background, blended_image, background_width, background_height, 3);
+    floats_to_bytes(cut.data(), blended_image, region.width, region.height, 3);
+    copy_rows(background, background_width, region.x, region.y, cut.data(), region.width, 0, 0,
+              region.width, region.height);
     report->write_back_seconds = seconds_since(start);
     return true;
   } catch (const std::bad_alloc&) {
