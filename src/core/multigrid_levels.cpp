@@ -7,7 +7,12 @@
 #include "multigrid_levels.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "check.h"
 
@@ -156,7 +161,46 @@ void vcycle(mg_hierarchy& mg, size_t l, float* x, const float* f, const bool act
 
 }  // namespace
 
+namespace {
+
+// Blocks from this size on are mapped on 2 MB boundaries. Below it the rounding to whole
+// 2 MB pages would cost more memory than the faults it saves are worth.
+constexpr size_t huge_page_bytes = size_t(2) << 20;
+constexpr size_t mapped_min_bytes = 2 * huge_page_bytes;
+
+}  // namespace
+
+void zeroed_deleter::operator()(float* p) const {
+#if defined(__linux__)
+  if (mapped_bytes) {
+    munmap(p, mapped_bytes);
+    return;
+  }
+#endif
+  std::free(p);
+}
+
 zeroed_floats make_zeroed_floats(size_t count) {
+  if (count > SIZE_MAX / sizeof(float) - huge_page_bytes) throw std::bad_alloc();
+  const size_t bytes = count * sizeof(float);
+#if defined(__linux__)
+  if (bytes >= mapped_min_bytes) {
+    // Over-map by one huge page, then cut back to a block that starts on a 2 MB boundary and
+    // spans whole 2 MB pages, so the kernel can back all of it with huge pages.
+    const size_t length = (bytes + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
+    void* raw = mmap(nullptr, length + huge_page_bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const auto start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + huge_page_bytes - 1) & ~(huge_page_bytes - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const uintptr_t tail = aligned + length, end = start + length + huge_page_bytes;
+    if (end > tail) munmap(reinterpret_cast<void*>(tail), end - tail);
+    // Only advice: where huge pages are off, the block stays an ordinary zeroed mapping.
+    madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+    return zeroed_floats(reinterpret_cast<float*>(aligned), zeroed_deleter{length});
+  }
+#endif
   auto* p = static_cast<float*>(std::calloc(count, sizeof(float)));
   if (!p) throw std::bad_alloc();
   return zeroed_floats(p);
