@@ -13,6 +13,9 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#if defined(_OPENMP)
+#include <omp.h>
+#endif
 
 #include "check.h"
 
@@ -68,6 +71,55 @@ void smooth(const mg_level& level, float* x, const float* f, int color, bool fir
         smooth_row(xr, fr, m, lo, hi, W, parity);
       }
     }
+  }
+}
+
+// One half sweep of `color` over row j, then none of the other colour.
+void smooth_half_row(const mg_level& level, float* x, const float* f, int j, int color, bool first,
+                     const bool active[3]) {
+  const int lo = level.row_first[j], hi = level.row_last[j];
+  if (lo > hi) return;
+  const int W = level.width;
+  const size_t row = static_cast<size_t>(j) * W;
+  const unsigned char* m = level.unknown.data() + row;
+  const int parity = (j + color) & 1;
+  for (int c = 0; c < 3; ++c) {
+    if (!active[c]) continue;
+    float* xr = x + c * level.plane + row;
+    const float* fr = f + c * level.plane + row;
+    if (first) {
+      smooth_first_row(xr, fr, m, lo, hi, parity);
+    } else {
+      smooth_row(xr, fr, m, lo, hi, W, parity);
+    }
+  }
+}
+
+// smooth(color) followed by smooth(other colour) in one pass over the rows, with the same
+// result to the bit: a cell of the second colour in row j - 1 reads only first-colour cells of
+// rows j - 2 .. j, so it can follow as soon as row j has had its first half sweep, while those
+// rows are still in cache. Each thread takes a block of rows; the second colour of a block's
+// first and last rows reads first-colour cells of the neighbouring blocks and waits for a
+// barrier.
+void smooth_both(const mg_level& level, float* x, const float* f, int color, bool first,
+                 const bool active[3]) {
+  const int rows = level.height - 2;  // rows 1 .. height - 2 hold the unknowns
+  [[maybe_unused]] const bool big = level.plane >= parallel_cells;
+  ML_OMP("omp parallel if(big)") {
+    int thread = 0, threads = 1;
+#if defined(_OPENMP)
+    thread = omp_get_thread_num();
+    threads = omp_get_num_threads();
+#endif
+    const int a = 1 + static_cast<int>(static_cast<long long>(rows) * thread / threads);
+    const int b = static_cast<int>(static_cast<long long>(rows) * (thread + 1) / threads);
+    for (int j = a; j <= b; ++j) {
+      smooth_half_row(level, x, f, j, color, first, active);
+      if (j - 1 > a) smooth_half_row(level, x, f, j - 1, 1 - color, false, active);
+    }
+    ML_OMP("omp barrier")
+    if (a <= b) smooth_half_row(level, x, f, a, 1 - color, false, active);
+    if (b > a) smooth_half_row(level, x, f, b, 1 - color, false, active);
   }
 }
 
@@ -143,20 +195,13 @@ void vcycle(mg_hierarchy& mg, size_t l, float* x, const float* f, const bool act
     for (int s = 1; s < mg.coarsest_sweeps; ++s) smooth(level, x, f, s & 1, false, active);
     return;
   }
-  smooth(level, x, f, 0, true, active);
-  smooth(level, x, f, 1, false, active);
-  for (int s = 1; s < mg.smoothing_sweeps; ++s) {
-    smooth(level, x, f, 0, false, active);
-    smooth(level, x, f, 1, false, active);
-  }
+  smooth_both(level, x, f, 0, true, active);
+  for (int s = 1; s < mg.smoothing_sweeps; ++s) smooth_both(level, x, f, 0, false, active);
   mg_level& coarse = mg.levels[l + 1];
   restrict_residual(level, x, f, coarse, active);
   vcycle(mg, l + 1, coarse.x.get(), coarse.rhs.get(), active);
   prolong_add(coarse, coarse.x.get(), level, x, active);
-  for (int s = 0; s < mg.smoothing_sweeps; ++s) {
-    smooth(level, x, f, 1, false, active);
-    smooth(level, x, f, 0, false, active);
-  }
+  for (int s = 0; s < mg.smoothing_sweeps; ++s) smooth_both(level, x, f, 1, false, active);
 }
 
 }  // namespace

@@ -48,12 +48,27 @@ ML_WIDE void restrict_across_rows(float* out, const float* h0, const float* h1, 
   }
 }
 
+namespace {
+
+// Fine cell i of coarse cell I = i / 2; its other coarse neighbour along the row is I2.
+inline void prolong_cell(float* x, const float* c0, const float* c1, const unsigned char* m, int i,
+                         int I, int I2) {
+  x[i] += m[i] * (9.0f * c0[I] + 3.0f * (c0[I2] + c1[I]) + c1[I2]) * (1.0f / 16.0f);
+}
+
+}  // namespace
+
 ML_WIDE void prolong_row(float* x, const float* c0, const float* c1, const unsigned char* m, int lo,
                          int hi) {
+  // Cells go in pairs 2I, 2I + 1 that share coarse cell I and take their second one from the
+  // left and the right: contiguous coarse loads instead of a gather per cell.
+  if (lo & 1) prolong_cell(x, c0, c1, m, lo, lo >> 1, (lo >> 1) + 1);
+  if (!(hi & 1)) prolong_cell(x, c0, c1, m, hi, hi >> 1, (hi >> 1) - 1);
+  const int first = (lo + 1) >> 1, last = (hi - 1) >> 1;
   ML_OMP("omp simd")
-  for (int i = lo; i <= hi; ++i) {
-    const int I = i >> 1, I2 = (i & 1) ? I + 1 : I - 1;
-    x[i] += m[i] * (9.0f * c0[I] + 3.0f * (c0[I2] + c1[I]) + c1[I2]) * (1.0f / 16.0f);
+  for (int I = first; I <= last; ++I) {
+    prolong_cell(x, c0, c1, m, 2 * I, I, I - 1);
+    prolong_cell(x, c0, c1, m, 2 * I + 1, I, I + 1);
   }
 }
 
