@@ -48,33 +48,8 @@ void init_level(mg_level& level, int width, int height, std::vector<unsigned cha
   }
 }
 
-// One red-black Gauss-Seidel half sweep over the cells with (i + j) % 2 == color. With
-// `first` the guess is zero, so the colour gets f / 4 and the other colour is cleared.
-void smooth(const mg_level& level, float* x, const float* f, int color, bool first,
-            const bool active[3]) {
-  const int W = level.width;
-  [[maybe_unused]] const bool big = level.plane >= parallel_cells;
-  ML_OMP("omp parallel for schedule(static) if(big)")
-  for (int j = 1; j < level.height - 1; ++j) {
-    const int lo = level.row_first[j], hi = level.row_last[j];
-    if (lo > hi) continue;
-    const size_t row = static_cast<size_t>(j) * W;
-    const unsigned char* m = level.unknown.data() + row;
-    const int parity = (j + color) & 1;
-    for (int c = 0; c < 3; ++c) {
-      if (!active[c]) continue;
-      float* xr = x + c * level.plane + row;
-      const float* fr = f + c * level.plane + row;
-      if (first) {
-        smooth_first_row(xr, fr, m, lo, hi, parity);
-      } else {
-        smooth_row(xr, fr, m, lo, hi, W, parity);
-      }
-    }
-  }
-}
-
-// One half sweep of `color` over row j, then none of the other colour.
+// One red-black Gauss-Seidel half sweep over the cells of row j with (i + j) % 2 == color.
+// With `first` the guess is zero, so the colour gets f / 4 and the other colour is cleared.
 void smooth_half_row(const mg_level& level, float* x, const float* f, int j, int color, bool first,
                      const bool active[3]) {
   const int lo = level.row_first[j], hi = level.row_last[j];
@@ -95,14 +70,15 @@ void smooth_half_row(const mg_level& level, float* x, const float* f, int j, int
   }
 }
 
-// smooth(color) followed by smooth(other colour) in one pass over the rows, with the same
-// result to the bit: a cell of the second colour in row j - 1 reads only first-colour cells of
-// rows j - 2 .. j, so it can follow as soon as row j has had its first half sweep, while those
-// rows are still in cache. Each thread takes a block of rows; the second colour of a block's
-// first and last rows reads first-colour cells of the neighbouring blocks and waits for a
-// barrier.
-void smooth_both(const mg_level& level, float* x, const float* f, int color, bool first,
-                 const bool active[3]) {
+// `stages` half sweeps of alternating colours, starting with `color` (with `first` on the
+// first), in one pass over the rows, with the same result to the bit as one full pass per half
+// sweep. Half sweep h of row r reads only the other colour in rows r - 1 .. r + 1, as half
+// sweep h - 1 left it, and half sweep h + 1 overwrites those cells; so h may follow one row
+// behind h - 1, while the rows are still in cache. Each thread takes a block of rows a..b and
+// runs half sweep h on rows a + h .. b - h, which read nothing another thread writes before
+// the barrier; the rows left near the block edges follow after it, one half sweep at a time.
+void smooth_stages(const mg_level& level, float* x, const float* f, int color, int stages,
+                   bool first, const bool active[3]) {
   const int rows = level.height - 2;  // rows 1 .. height - 2 hold the unknowns
   [[maybe_unused]] const bool big = level.plane >= parallel_cells;
   ML_OMP("omp parallel if(big)") {
@@ -114,12 +90,16 @@ void smooth_both(const mg_level& level, float* x, const float* f, int color, boo
     const int a = 1 + static_cast<int>(static_cast<long long>(rows) * thread / threads);
     const int b = static_cast<int>(static_cast<long long>(rows) * (thread + 1) / threads);
     for (int j = a; j <= b; ++j) {
-      smooth_half_row(level, x, f, j, color, first, active);
-      if (j - 1 > a) smooth_half_row(level, x, f, j - 1, 1 - color, false, active);
+      for (int h = 0; h < stages && j - h >= a + h; ++h) {
+        smooth_half_row(level, x, f, j - h, (color + h) & 1, first && h == 0, active);
+      }
     }
-    ML_OMP("omp barrier")
-    if (a <= b) smooth_half_row(level, x, f, a, 1 - color, false, active);
-    if (b > a) smooth_half_row(level, x, f, b, 1 - color, false, active);
+    for (int h = 1; h < stages; ++h) {
+      ML_OMP("omp barrier")
+      for (int r = a; r <= b; ++r) {
+        if (r < a + h || r > b - h) smooth_half_row(level, x, f, r, (color + h) & 1, false, active);
+      }
+    }
   }
 }
 
@@ -191,27 +171,25 @@ void prolong_add(const mg_level& coarse, const float* xc, const mg_level& fine, 
 void vcycle(mg_hierarchy& mg, size_t l, float* x, const float* f, const bool active[3]) {
   const mg_level& level = mg.levels[l];
   if (l + 1 == mg.levels.size()) {
-    smooth(level, x, f, 0, true, active);
-    for (int s = 1; s < mg.coarsest_sweeps; ++s) smooth(level, x, f, s & 1, false, active);
+    smooth_stages(level, x, f, 0, mg.coarsest_sweeps, true, active);
     return;
   }
-  smooth_both(level, x, f, 0, true, active);
-  for (int s = 1; s < mg.smoothing_sweeps; ++s) smooth_both(level, x, f, 0, false, active);
+  smooth_stages(level, x, f, 0, 2 * mg.smoothing_sweeps, true, active);
   mg_level& coarse = mg.levels[l + 1];
   restrict_residual(level, x, f, coarse, active);
   vcycle(mg, l + 1, coarse.x.get(), coarse.rhs.get(), active);
   prolong_add(coarse, coarse.x.get(), level, x, active);
-  for (int s = 0; s < mg.smoothing_sweeps; ++s) smooth_both(level, x, f, 1, false, active);
+  smooth_stages(level, x, f, 1, 2 * mg.smoothing_sweeps, false, active);
 }
 
 }  // namespace
 
 namespace {
 
-// Blocks from this size on are mapped on 2 MB boundaries. Below it the rounding to whole
-// 2 MB pages would cost more memory than the faults it saves are worth.
+// Blocks of at least one huge page are mapped on 2 MB boundaries and rounded up to whole
+// 2 MB pages: the rounding costs less than 2 MB per block, at most as much as the block.
 constexpr size_t huge_page_bytes = size_t(2) << 20;
-constexpr size_t mapped_min_bytes = 2 * huge_page_bytes;
+constexpr size_t mapped_min_bytes = huge_page_bytes;
 
 }  // namespace
 
