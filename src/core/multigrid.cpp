@@ -36,7 +36,8 @@ void build_rhs(const mg_level& fine, const grid_frame& frame, const std::vector<
   const int W = fine.width;
   const int step[4] = {-W, W, 1, -1};
   const int di[4] = {0, 0, 1, -1}, dj[4] = {-1, 1, 0, 0};
-  ML_OMP("omp parallel for schedule(static)")
+  [[maybe_unused]] const bool big = fine.plane >= parallel_cells;
+  ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < fine.height - 1; ++j) {
     for (int i = fine.row_first[j]; i <= fine.row_last[j]; ++i) {
       const size_t k = static_cast<size_t>(j) * W + i;
@@ -60,11 +61,12 @@ void true_residual(const mg_level& fine, const grid_frame& frame, const std::vec
   const int W = fine.width;
   // Per-row sums added in row order: the same result whatever the number of threads.
   std::vector<double> sums(fine.height, 0.0);
+  [[maybe_unused]] const bool big = fine.plane >= parallel_cells;
   for (int c = 0; c < 3; ++c) {
     const float* xc = x + c * fine.plane;
     const float* bc = b_scratch + c * fine.plane;
     float* rc = r_out ? r_out + c * fine.plane : nullptr;
-    ML_OMP("omp parallel for schedule(static)")
+    ML_OMP("omp parallel for schedule(static) if(big)")
     for (int j = 1; j < fine.height - 1; ++j) {
       double rowSum = 0;
       for (int i = fine.row_first[j]; i <= fine.row_last[j]; ++i) {

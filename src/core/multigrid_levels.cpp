@@ -21,9 +21,6 @@
 
 namespace {
 
-// Levels smaller than this run on one thread: spawning costs more than the pass.
-constexpr size_t parallel_cells = 32768;
-
 void init_level(mg_level& level, int width, int height, std::vector<unsigned char> unknown) {
   level.width = width;
   level.height = height;

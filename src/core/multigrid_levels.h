@@ -38,6 +38,10 @@ struct zeroed_deleter {
 using zeroed_floats = std::unique_ptr<float[], zeroed_deleter>;
 zeroed_floats make_zeroed_floats(size_t count);  // throws std::bad_alloc
 
+// Levels smaller than this run their passes on one thread: waking a team costs more than
+// the pass.
+constexpr size_t parallel_cells = 32768;
+
 struct mg_level {
   int width = 0, height = 0;
   size_t plane = 0;                    // width * height
