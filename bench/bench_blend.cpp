@@ -3,9 +3,10 @@
 //
 // Every run happens in a forked child, so its peak resident memory is its own: the child resets
 // the peak to its current size (/proc/self/clear_refs), blends, and reports VmHWM minus that
-// baseline. The float image the blend allocates (12 bytes per background pixel) is subtracted to
-// give the memory the solve itself needs. Children return their figures and the blended bytes
-// through shared memory; the parent compares the two solvers' bytes.
+// baseline. The float image the blend allocates (12 bytes per pixel of the unknowns' bounding
+// box plus a one-pixel ring) is subtracted to give the memory the solve itself needs. Children
+// return their figures and the blended bytes through shared memory; the parent compares the two
+// solvers' bytes.
 //
 // Usage: bench_blend [--quick] [--size UNKNOWNS]
 //   --quick: one run per case and no 4-million case; --size: only that case (10000, 100000,
@@ -16,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -60,6 +60,7 @@ synthetic_image make_image(int width, int height, double fx, double fy, unsigned
 struct selection {
   std::vector<int> px, py;
   int from[2] = {0, 0};
+  long long box_pixels = 0;  // bounding box plus a one-pixel ring: the blend's float image
 };
 
 // A disc (inner radius 0) or a ring of the given radii centred in an object image, listed row
@@ -78,6 +79,11 @@ selection make_selection(int object_size, double outer, double inner) {
   }
   s.from[0] = c;
   s.from[1] = c;
+  if (!s.px.empty()) {
+    const auto [minX, maxX] = std::minmax_element(s.px.begin(), s.px.end());
+    const auto [minY, maxY] = std::minmax_element(s.py.begin(), s.py.end());
+    s.box_pixels = static_cast<long long>(*maxX - *minX + 3) * (*maxY - *minY + 3);
+  }
   return s;
 }
 
@@ -162,9 +168,9 @@ std::vector<run_result> by_total(std::vector<run_result> runs) {
   return runs;
 }
 
-void print_row(const char* shape, const synthetic_image& bg, const char* solver,
-               const std::vector<run_result>& cold, const std::vector<run_result>& warm,
-               const char* difference) {
+void print_row(const char* shape, const synthetic_image& bg, const selection& sel,
+               const char* solver, const std::vector<run_result>& cold,
+               const std::vector<run_result>& warm, const char* difference) {
   const std::vector<run_result> sorted = by_total(cold), warmSorted = by_total(warm);
   const run_result& m = sorted[sorted.size() / 2];
   const run_result& w = warmSorted[warmSorted.size() / 2];
@@ -173,8 +179,8 @@ void print_row(const char* shape, const synthetic_image& bg, const char* solver,
                 m.unknowns, solver, m.error);
     return;
   }
-  // Memory beyond the float image of the background, which the blend always allocates.
-  const double float_image_kb = 12.0 * bg.width * bg.height / 1024.0;
+  // Memory beyond the float image, which the blend always allocates.
+  const double float_image_kb = 12.0 * sel.box_pixels / 1024.0;
   const double solve_kb = m.extra_kb - float_image_kb;
   std::printf(
       "| %-5s | %5dx%-5d | %9d | %-9s | %8.3f | %8.3f | %8.3f | %6.3f (%5.3f-%5.3f) | %6.3f "
@@ -184,56 +190,45 @@ void print_row(const char* shape, const synthetic_image& bg, const char* solver,
       solve_kb * 1024.0 / m.unknowns, m.iterations, difference);
 }
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Solve times of both solvers on discs around the crossover, in this process (memory warm),
-// on a float image prepared as the blend prepares it.
-void print_crossover(int repeats, int width, int height) {
-  const synthetic_image background = make_image(width, height, 150.0, 110.0, 3u);
-  std::vector<float> base(background.pixels.size());
-  bytes_to_floats(base, background.pixels.data(), background.width, background.height, 3);
-  std::printf("\nSolve stage alone around the crossover, disc on %dx%d (median of %d, seconds)\n\n",
-              width, height, repeats);
-  std::printf("| unknowns | lu solve | multigrid solve | iters |\n");
-  std::printf("|----------|----------|-----------------|-------|\n");
-  for (long n : {100L, 300L, 1000L, 3000L, 10000L, 30000L, 100000L}) {
+// Whole-blend times of both solvers on discs around the crossover, in this process (memory
+// warm). The blend works on the unknowns' bounding box, so the background's size does not
+// enter.
+void print_crossover(int repeats, const synthetic_image& background) {
+  std::printf("\nBlend around the crossover, disc on %dx%d (median of %d, seconds)\n\n",
+              background.width, background.height, repeats);
+  std::printf("| unknowns | lu blend | lu solve | multigrid blend | multigrid solve | iters |\n");
+  std::printf("|----------|----------|----------|-----------------|-----------------|-------|\n");
+  const int paste[2] = {background.width / 2, background.height / 2};
+  for (long n : {10L, 30L, 100L, 300L, 500L, 700L, 1000L, 3000L, 10000L, 30000L, 100000L}) {
     const double radius = std::sqrt(n / M_PI);
-    std::vector<int> px, py;
-    for (int y = 1; y < background.height - 1; ++y) {
-      for (int x = 1; x < background.width - 1; ++x) {
-        const double dx = x - width / 2, dy = y - height / 2;
-        if (dx * dx + dy * dy <= radius * radius) {
-          px.push_back(x);
-          py.push_back(y);
-        }
-      }
-    }
-    std::vector<float> image = base;
-    for (size_t i = 0; i < px.size(); ++i) {
-      for (int c = 0; c < 3; ++c) {
-        image[(static_cast<size_t>(py[i]) * background.width + px[i]) * 3 + c] =
-            0.02f * static_cast<float>(std::sin(px[i] * 0.3 + py[i] * 0.2 + c));
-      }
-    }
-    std::vector<double> lu, mg;
-    int iterations = 0;
+    const int objectSize = static_cast<int>(2 * radius) + 6;
+    const synthetic_image object = make_image(objectSize, objectSize, 23.0, 31.0, 2u);
+    const selection sel = make_selection(objectSize, radius, 0);
+    std::vector<double> times[2], solves[2];
+    int unknowns = 0, iterations = 0;
     for (int k = 0; k < repeats; ++k) {
-      std::vector<float> a = image, b = image;
-      auto start = std::chrono::steady_clock::now();
-      solve_poisson(a, background.width, background.height, px, py, 3);
-      lu.push_back(seconds_since(start));
-      multigrid_stats stats;
-      start = std::chrono::steady_clock::now();
-      solve_poisson_multigrid(b, background.width, background.height, px, py, &stats);
-      mg.push_back(seconds_since(start));
-      iterations = stats.iterations;
+      for (int s = 0; s < 2; ++s) {
+        std::vector<unsigned char> bytes = background.pixels;
+        blend_options options;
+        options.solver = s ? solver_choice::multigrid : solver_choice::lu;
+        blend_report report;
+        blend_selection(bytes.data(), background.width, background.height, object.pixels.data(),
+                        object.width, object.height, sel.px, sel.py, sel.from, paste, options,
+                        &report);
+        times[s].push_back(report.guidance_seconds + report.solve_seconds +
+                           report.write_back_seconds);
+        solves[s].push_back(report.solve_seconds);
+        unknowns = report.unknowns;
+        if (s) iterations = report.iterations;
+      }
     }
-    std::sort(lu.begin(), lu.end());
-    std::sort(mg.begin(), mg.end());
-    std::printf("| %8zu | %8.4f | %15.4f | %5d |\n", px.size(), lu[lu.size() / 2],
-                mg[mg.size() / 2], iterations);
+    for (int s = 0; s < 2; ++s) {
+      std::sort(times[s].begin(), times[s].end());
+      std::sort(solves[s].begin(), solves[s].end());
+    }
+    std::printf("| %8d | %8.4f | %8.4f | %15.4f | %15.4f | %5d |\n", unknowns,
+                times[0][repeats / 2], solves[0][repeats / 2], times[1][repeats / 2],
+                solves[1][repeats / 2], iterations);
     std::fflush(stdout);
   }
 }
@@ -279,7 +274,8 @@ int main(int argc, char** argv) {
       "Blend of disc and ring selections, times in seconds, median of %d runs.\n"
       "Stages and total: first blend of a fresh process (range of the total in brackets).\n"
       "warm: a repeated blend whose memory is reused (its solve in brackets).\n"
-      "extra MB, B/unkn.: peak memory the blend adds beyond the float image of the background.\n"
+      "extra MB, B/unkn.: peak memory the blend adds beyond its float image (12 bytes per pixel\n"
+      "of the unknowns' bounding box plus a one-pixel ring).\n"
       "diff: largest byte difference between the two solvers' results.\n\n",
       repeats);
   std::printf(
@@ -325,16 +321,14 @@ int main(int argc, char** argv) {
           difference = std::to_string(largest_difference(mgBytes, luBytes, bytes));
         }
       }
-      print_row(shape, background, "multigrid", mg, mgWarm, difference.c_str());
-      if (!lu.empty()) print_row(shape, background, "lu", lu, luWarm, "");
+      print_row(shape, background, sel, "multigrid", mg, mgWarm, difference.c_str());
+      if (!lu.empty()) print_row(shape, background, sel, "lu", lu, luWarm, "");
       std::fflush(stdout);
     }
     munmap(mgBytes, bytes);
     munmap(luBytes, bytes);
   }
-  // The direct solve's index map covers the whole background, so the crossover moves with it.
-  print_crossover(quick ? 1 : 5, 1000, 872);
-  print_crossover(quick ? 1 : 5, 4000, 3000);
+  print_crossover(quick ? 1 : 5, make_image(4000, 3000, 150.0, 110.0, 3u));
   std::printf("\nautomatic choice: direct solve up to %d unknowns, multigrid above\n",
               auto_lu_max_unknowns);
   return 0;
