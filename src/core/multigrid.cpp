@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -87,20 +88,30 @@ void true_residual(const mg_level& fine, const grid_frame& frame, const std::vec
 
 // Threads for the length of one solve: every processor when the machine is otherwise idle,
 // fewer when other work is running. A team larger than the idle processors spends its time
-// at the barriers between passes, several times slower than one thread. The one-minute load
-// average counts this process as about one.
+// at the barriers between passes, several times slower than one thread. Other work is read
+// as the tasks runnable at this moment besides this one (the kernel's count in /proc/loadavg);
+// the load averages lag by a minute and count the process's own recent work as someone else's.
 struct solve_threads {
 #if defined(_OPENMP)
   int previous = omp_get_max_threads();
   solve_threads() {
     const int available = std::min(previous, omp_get_num_procs());
-    double load = 0;
-    int others = 0;
-    if (getloadavg(&load, 1) == 1) others = std::max(0, static_cast<int>(load - 1.0 + 0.5));
-    omp_set_num_threads(std::clamp(available - others, 1, std::max(available, 1)));
+    omp_set_num_threads(std::clamp(available - other_runnable_tasks(), 1, std::max(available, 1)));
   }
   ~solve_threads() {
     omp_set_num_threads(previous);
+  }
+
+  static int other_runnable_tasks() {
+    int runnable = 0;
+    if (FILE* file = std::fopen("/proc/loadavg", "r")) {
+      if (std::fscanf(file, "%*f %*f %*f %d/", &runnable) != 1) runnable = 0;
+      std::fclose(file);
+    } else {
+      double load = 0;
+      if (getloadavg(&load, 1) == 1) runnable = static_cast<int>(load + 0.5);
+    }
+    return std::max(0, runnable - 1);
   }
 #endif
 };
