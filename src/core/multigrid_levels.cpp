@@ -38,6 +38,24 @@ void init_level(mg_level& level, int width, int height, std::vector<unsigned cha
       ++level.unknowns;
     }
   }
+  level.row_span.assign(static_cast<size_t>(height) + 1, 0);
+  level.span_first.clear();
+  level.span_last.clear();
+  for (int j = 0; j < height; ++j) {
+    level.row_span[j] = static_cast<int>(level.span_first.size());
+    const unsigned char* m = level.unknown.data() + static_cast<size_t>(j) * width;
+    for (int i = level.row_first[j]; i <= level.row_last[j]; ++i) {
+      if (!m[i]) continue;
+      if (level.span_first.size() > static_cast<size_t>(level.row_span[j]) &&
+          i - level.span_last.back() <= span_gap) {
+        level.span_last.back() = i;
+      } else {
+        level.span_first.push_back(i);
+        level.span_last.push_back(i);
+      }
+    }
+  }
+  level.row_span[height] = static_cast<int>(level.span_first.size());
   // The border stays known, so no pass ever reads outside the grid.
   ML_CHECK(level.row_last[0] < 0 && level.row_last[height - 1] < 0);
   for (int j = 0; j < height; ++j) {
@@ -49,20 +67,21 @@ void init_level(mg_level& level, int width, int height, std::vector<unsigned cha
 // With `first` the guess is zero, so the colour gets f / 4 and the other colour is cleared.
 void smooth_half_row(const mg_level& level, float* x, const float* f, int j, int color, bool first,
                      const bool active[3]) {
-  const int lo = level.row_first[j], hi = level.row_last[j];
-  if (lo > hi) return;
   const int W = level.width;
   const size_t row = static_cast<size_t>(j) * W;
   const unsigned char* m = level.unknown.data() + row;
   const int parity = (j + color) & 1;
-  for (int c = 0; c < 3; ++c) {
-    if (!active[c]) continue;
-    float* xr = x + c * level.plane + row;
-    const float* fr = f + c * level.plane + row;
-    if (first) {
-      smooth_first_row(xr, fr, m, lo, hi, parity);
-    } else {
-      smooth_row(xr, fr, m, lo, hi, W, parity);
+  for (int k = level.row_span[j]; k < level.row_span[j + 1]; ++k) {
+    const int lo = level.span_first[k], hi = level.span_last[k];
+    for (int c = 0; c < 3; ++c) {
+      if (!active[c]) continue;
+      float* xr = x + c * level.plane + row;
+      const float* fr = f + c * level.plane + row;
+      if (first) {
+        smooth_first_row(xr, fr, m, lo, hi, parity);
+      } else {
+        smooth_row(xr, fr, m, lo, hi, W, parity);
+      }
     }
   }
 }
@@ -111,33 +130,34 @@ void restrict_residual(const mg_level& fine, const float* x, const float* f, mg_
     std::vector<float> res(W, 0.0f), h(4 * static_cast<size_t>(Wc), 0.0f);
     ML_OMP("omp for schedule(static)")
     for (int J = 1; J < coarse.height - 1; ++J) {
-      const int lo = coarse.row_first[J], hi = coarse.row_last[J];
-      if (lo > hi) continue;
-      const unsigned char* mc = coarse.unknown.data() + static_cast<size_t>(J) * Wc;
-      for (int c = 0; c < 3; ++c) {
-        if (!active[c]) continue;
-        for (int b = 0; b < 4; ++b) {
-          float* hb = h.data() + static_cast<size_t>(b) * Wc;
-          const int j = 2 * J - 1 + b;
-          if (j > fine.height - 2) {  // the known border row
-            std::fill(hb + lo, hb + hi + 1, 0.0f);
-            continue;
+      for (int k = coarse.row_span[J]; k < coarse.row_span[J + 1]; ++k) {
+        const int lo = coarse.span_first[k], hi = coarse.span_last[k];
+        const unsigned char* mc = coarse.unknown.data() + static_cast<size_t>(J) * Wc;
+        for (int c = 0; c < 3; ++c) {
+          if (!active[c]) continue;
+          for (int b = 0; b < 4; ++b) {
+            float* hb = h.data() + static_cast<size_t>(b) * Wc;
+            const int j = 2 * J - 1 + b;
+            if (j > fine.height - 2) {  // the known border row
+              std::fill(hb + lo, hb + hi + 1, 0.0f);
+              continue;
+            }
+            const size_t row = static_cast<size_t>(j) * W;
+            const unsigned char* m = fine.unknown.data() + row;
+            const float* xr = x + c * fine.plane + row;
+            const float* fr = f + c * fine.plane + row;
+            const int iLo = 2 * lo - 1, iHi = std::min(2 * hi + 2, W - 2);
+            res[W - 1] = 0.0f;
+            residual_row(res.data(), xr, fr, m, iLo, iHi, W);
+            restrict_along_row(hb, res.data(), lo, hi);
           }
-          const size_t row = static_cast<size_t>(j) * W;
-          const unsigned char* m = fine.unknown.data() + row;
-          const float* xr = x + c * fine.plane + row;
-          const float* fr = f + c * fine.plane + row;
-          const int iLo = 2 * lo - 1, iHi = std::min(2 * hi + 2, W - 2);
-          res[W - 1] = 0.0f;
-          residual_row(res.data(), xr, fr, m, iLo, iHi, W);
-          restrict_along_row(hb, res.data(), lo, hi);
+          float* out = coarse.rhs.get() + c * coarse.plane + static_cast<size_t>(J) * Wc;
+          const float* h0 = h.data();
+          const float* h1 = h0 + Wc;
+          const float* h2 = h1 + Wc;
+          const float* h3 = h2 + Wc;
+          restrict_across_rows(out, h0, h1, h2, h3, mc, lo, hi);
         }
-        float* out = coarse.rhs.get() + c * coarse.plane + static_cast<size_t>(J) * Wc;
-        const float* h0 = h.data();
-        const float* h1 = h0 + Wc;
-        const float* h2 = h1 + Wc;
-        const float* h3 = h2 + Wc;
-        restrict_across_rows(out, h0, h1, h2, h3, mc, lo, hi);
       }
     }
   }
@@ -150,17 +170,18 @@ void prolong_add(const mg_level& coarse, const float* xc, const mg_level& fine, 
   [[maybe_unused]] const bool big = fine.plane >= parallel_cells;
   ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < fine.height - 1; ++j) {
-    const int lo = fine.row_first[j], hi = fine.row_last[j];
-    if (lo > hi) continue;
     const size_t row = static_cast<size_t>(j) * W;
     const unsigned char* m = fine.unknown.data() + row;
     const int J = j >> 1, J2 = (j & 1) ? J + 1 : J - 1;
-    for (int c = 0; c < 3; ++c) {
-      if (!active[c]) continue;
-      float* xr = x + c * fine.plane + row;
-      const float* c0 = xc + c * coarse.plane + static_cast<size_t>(J) * Wc;
-      const float* c1 = xc + c * coarse.plane + static_cast<size_t>(J2) * Wc;
-      prolong_row(xr, c0, c1, m, lo, hi);
+    for (int k = fine.row_span[j]; k < fine.row_span[j + 1]; ++k) {
+      const int lo = fine.span_first[k], hi = fine.span_last[k];
+      for (int c = 0; c < 3; ++c) {
+        if (!active[c]) continue;
+        float* xr = x + c * fine.plane + row;
+        const float* c0 = xc + c * coarse.plane + static_cast<size_t>(J) * Wc;
+        const float* c1 = xc + c * coarse.plane + static_cast<size_t>(J2) * Wc;
+        prolong_row(xr, c0, c1, m, lo, hi);
+      }
     }
   }
 }
@@ -324,13 +345,14 @@ void update_direction(const mg_level& level, float* p, const float* z, const flo
   [[maybe_unused]] const bool big = level.plane >= parallel_cells;
   ML_OMP("omp parallel for schedule(static) if(big)")
   for (int j = 1; j < level.height - 1; ++j) {
-    const int lo = level.row_first[j], hi = level.row_last[j];
-    if (lo > hi) continue;
     const size_t row = static_cast<size_t>(j) * W;
-    for (int c = 0; c < 3; ++c) {
-      if (!active[c]) continue;
-      const size_t o = c * level.plane + row;
-      direction_row(p + o, z + o, beta[c], lo, hi);
+    for (int k = level.row_span[j]; k < level.row_span[j + 1]; ++k) {
+      const int lo = level.span_first[k], hi = level.span_last[k];
+      for (int c = 0; c < 3; ++c) {
+        if (!active[c]) continue;
+        const size_t o = c * level.plane + row;
+        direction_row(p + o, z + o, beta[c], lo, hi);
+      }
     }
   }
 }
@@ -355,13 +377,14 @@ void dot3(const mg_level& level, const float* a, const float* b, double out[3]) 
 void copy3(const mg_level& level, const float* from, float* to, const bool active[3]) {
   const int W = level.width;
   for (int j = 1; j < level.height - 1; ++j) {
-    const int lo = level.row_first[j], hi = level.row_last[j];
-    if (lo > hi) continue;
     const size_t row = static_cast<size_t>(j) * W;
-    for (int c = 0; c < 3; ++c) {
-      if (!active[c]) continue;
-      const size_t o = c * level.plane + row;
-      std::copy(from + o + lo, from + o + hi + 1, to + o + lo);
+    for (int k = level.row_span[j]; k < level.row_span[j + 1]; ++k) {
+      const int lo = level.span_first[k], hi = level.span_last[k];
+      for (int c = 0; c < 3; ++c) {
+        if (!active[c]) continue;
+        const size_t o = c * level.plane + row;
+        std::copy(from + o + lo, from + o + hi + 1, to + o + lo);
+      }
     }
   }
 }

@@ -42,12 +42,21 @@ zeroed_floats make_zeroed_floats(size_t count);  // throws std::bad_alloc
 // the pass.
 constexpr size_t parallel_cells = 32768;
 
+// Shorter runs of known cells stay inside a span: a pass runs through them faster than it
+// starts another span.
+constexpr int span_gap = 32;
+
 struct mg_level {
   int width = 0, height = 0;
   size_t plane = 0;                    // width * height
   std::vector<unsigned char> unknown;  // 1 at unknown cells
   std::vector<int> row_first;          // per row, first unknown column (width when none)
   std::vector<int> row_last;           // per row, last unknown column (-1 when none)
+  // The unknowns of row j split into spans span_first[k]..span_last[k] for k in
+  // row_span[j] .. row_span[j + 1] - 1, left to right, broken only at runs of at least
+  // span_gap known cells (a ring's hole, say): passes without a sum over the row skip those
+  // runs, whose cells they would only set to zero.
+  std::vector<int> row_span, span_first, span_last;
   long long unknowns = 0;
   zeroed_floats x, rhs;  // correction and right-hand side; null on the finest level
 };
