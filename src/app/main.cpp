@@ -77,13 +77,7 @@ static int parse_flags(int argc, char** argv) {
       }
     } else if (flag == "--solver") {
       const std::string value = i + 1 < argc ? argv[++i] : "";
-      if (value == "auto") {
-        blend_settings.solver = solver_choice::automatic;
-      } else if (value == "lu") {
-        blend_settings.solver = solver_choice::lu;
-      } else if (value == "multigrid") {
-        blend_settings.solver = solver_choice::multigrid;
-      } else {
+      if (!parse_solver_choice(value, blend_settings.solver)) {
         std::fprintf(stderr, "Mendlark: --solver takes auto, lu or multigrid (got '%s')\n",
                      value.c_str());
         return 2;

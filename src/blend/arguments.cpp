@@ -31,18 +31,6 @@ bool parse_mode(const std::string& text, blend_mode& mode) {
   return true;
 }
 
-bool parse_solver(const std::string& text, solver_choice& solver) {
-  if (text == "auto")
-    solver = solver_choice::automatic;
-  else if (text == "lu")
-    solver = solver_choice::lu;
-  else if (text == "multigrid")
-    solver = solver_choice::multigrid;
-  else
-    return false;
-  return true;
-}
-
 }  // namespace
 
 std::string blend_usage() {
@@ -134,7 +122,7 @@ parse_result parse_blend_arguments(const std::vector<std::string>& arguments, bl
         error = "--mode must be normal, mixed or paste, not '" + value + "'";
         return parse_result::usage_error;
       }
-    } else if (!parse_solver(value, params.options.solver)) {
+    } else if (!parse_solver_choice(value, params.options.solver)) {
       error = "--solver must be auto, lu or multigrid, not '" + value + "'";
       return parse_result::usage_error;
     }

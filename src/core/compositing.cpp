@@ -97,6 +97,19 @@ void reserve_untouched(std::vector<T>& buffer, size_t count) {
 
 }  // namespace
 
+bool parse_solver_choice(const std::string& text, solver_choice& solver) {
+  if (text == "auto") {
+    solver = solver_choice::automatic;
+  } else if (text == "lu") {
+    solver = solver_choice::lu;
+  } else if (text == "multigrid") {
+    solver = solver_choice::multigrid;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 void paste_pixels(unsigned char* destination, const unsigned char* source, int destination_width,
                   int destination_height, int source_width, const std::vector<int>& inner_px,
                   const std::vector<int>& inner_py, const int from[2], const int to[2]) {

@@ -19,6 +19,10 @@ enum class blend_mode {
 
 enum class solver_choice { automatic, lu, multigrid };
 
+// Reads a solver name as both programs take it on their command lines: "auto", "lu" or
+// "multigrid". False, leaving `solver` as it was, for anything else.
+bool parse_solver_choice(const std::string& text, solver_choice& solver);
+
 struct blend_options {
   blend_mode mode = blend_mode::normal;
   solver_choice solver = solver_choice::automatic;
